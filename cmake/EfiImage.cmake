@@ -1,0 +1,66 @@
+# Builds freestanding PE32+ EFI images with clang and lld-link, from the same sources the host
+# libraries use. Every source is compiled by a custom command, so the host compiler and the
+# image compiler are independent within one configure.
+
+find_program(EFI_CLANGXX NAMES clang++ clang++-14 REQUIRED)
+find_program(EFI_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
+
+set(EFI_CXX_FLAGS
+  --target=x86_64-unknown-windows
+  -std=c++20
+  -O2
+  -ffreestanding
+  -fno-exceptions
+  -fno-rtti
+  -fno-stack-protector
+  -fno-threadsafe-statics
+  -mno-red-zone
+  ${RBAR_WARNING_FLAGS}
+  # Firmware never runs static constructors: no global may need one.
+  -Wglobal-constructors
+  -Wexit-time-destructors
+  -I${CMAKE_SOURCE_DIR}
+  -I${CMAKE_BINARY_DIR})
+
+# add_efi_image(NAME SOURCES src... [SUBSYSTEM efi_boot_service_driver] [ENTRY DriverEntry])
+# produces ${CMAKE_BINARY_DIR}/NAME.efi and a target NAME built by default.
+function(add_efi_image NAME)
+  cmake_parse_arguments(ARG "" "SUBSYSTEM;ENTRY" "SOURCES" ${ARGN})
+  if(NOT ARG_SUBSYSTEM)
+    set(ARG_SUBSYSTEM efi_boot_service_driver)
+  endif()
+  if(NOT ARG_ENTRY)
+    set(ARG_ENTRY DriverEntry)
+  endif()
+  set(objects)
+  foreach(source ${ARG_SOURCES})
+    cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
+    cmake_path(RELATIVE_PATH source BASE_DIRECTORY ${CMAKE_SOURCE_DIR} OUTPUT_VARIABLE relative)
+    if(relative MATCHES "^\\.\\.")
+      cmake_path(RELATIVE_PATH source BASE_DIRECTORY ${CMAKE_BINARY_DIR} OUTPUT_VARIABLE relative)
+      set(relative "generated/${relative}")
+    endif()
+    set(object ${CMAKE_BINARY_DIR}/efi/${NAME}/${relative}.obj)
+    cmake_path(GET object PARENT_PATH object_dir)
+    add_custom_command(
+      OUTPUT ${object}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${object_dir}
+      COMMAND ${EFI_CLANGXX} ${EFI_CXX_FLAGS} -MD -MF ${object}.d -c ${source} -o ${object}
+      DEPENDS ${source}
+      DEPFILE ${object}.d
+      COMMENT "EFI compile ${relative}"
+      COMMAND_EXPAND_LISTS
+      VERBATIM)
+    list(APPEND objects ${object})
+  endforeach()
+  set(image ${CMAKE_BINARY_DIR}/${NAME}.efi)
+  add_custom_command(
+    OUTPUT ${image}
+    COMMAND ${EFI_LLD_LINK} /nologo /subsystem:${ARG_SUBSYSTEM} /entry:${ARG_ENTRY}
+            /nodefaultlib /dynamicbase /debug:none /map:${CMAKE_BINARY_DIR}/${NAME}.map
+            /out:${image} ${objects}
+    DEPENDS ${objects}
+    COMMENT "EFI link ${NAME}.efi"
+    VERBATIM)
+  add_custom_target(${NAME} ALL DEPENDS ${image})
+endfunction()

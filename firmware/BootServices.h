@@ -1,0 +1,84 @@
+// The boot-services table: handle lookup, protocol lookup and pool memory.
+#pragma once
+
+#include "firmware/UefiBase.h"
+#include "firmware/UefiStatus.h"
+
+// Search types of LocateHandle and LocateHandleBuffer.
+enum EFI_LOCATE_SEARCH_TYPE : UINT32 {
+  AllHandles = 0,
+  ByRegisterNotify = 1,
+  ByProtocol = 2,
+};
+
+enum EFI_INTERFACE_TYPE : UINT32 {
+  EFI_NATIVE_INTERFACE = 0,
+};
+
+using EFI_ALLOCATE_POOL = EFI_STATUS(EFIAPI *)(EFI_MEMORY_TYPE PoolType, UINTN Size, void **Buffer);
+using EFI_FREE_POOL = EFI_STATUS(EFIAPI *)(void *Buffer);
+using EFI_INSTALL_PROTOCOL_INTERFACE = EFI_STATUS(EFIAPI *)(EFI_HANDLE *Handle,
+                                                            const EFI_GUID *Protocol,
+                                                            EFI_INTERFACE_TYPE InterfaceType,
+                                                            void *Interface);
+using EFI_HANDLE_PROTOCOL = EFI_STATUS(EFIAPI *)(EFI_HANDLE Handle, const EFI_GUID *Protocol,
+                                                 void **Interface);
+using EFI_LOCATE_HANDLE_BUFFER = EFI_STATUS(EFIAPI *)(EFI_LOCATE_SEARCH_TYPE SearchType,
+                                                      const EFI_GUID *Protocol, void *SearchKey,
+                                                      UINTN *NoHandles, EFI_HANDLE **Buffer);
+
+// Members the system does not call are kept as plain pointers so the layout stays exact.
+struct EFI_BOOT_SERVICES {
+  EFI_TABLE_HEADER Hdr;
+  void *RaiseTPL;
+  void *RestoreTPL;
+  void *AllocatePages;
+  void *FreePages;
+  void *GetMemoryMap;
+  EFI_ALLOCATE_POOL AllocatePool;
+  EFI_FREE_POOL FreePool;
+  void *CreateEvent;
+  void *SetTimer;
+  void *WaitForEvent;
+  void *SignalEvent;
+  void *CloseEvent;
+  void *CheckEvent;
+  EFI_INSTALL_PROTOCOL_INTERFACE InstallProtocolInterface;
+  void *ReinstallProtocolInterface;
+  void *UninstallProtocolInterface;
+  EFI_HANDLE_PROTOCOL HandleProtocol;
+  void *Reserved;
+  void *RegisterProtocolNotify;
+  void *LocateHandle;
+  void *LocateDevicePath;
+  void *InstallConfigurationTable;
+  void *LoadImage;
+  void *StartImage;
+  void *Exit;
+  void *UnloadImage;
+  void *ExitBootServices;
+  void *GetNextMonotonicCount;
+  void *Stall;
+  void *SetWatchdogTimer;
+  void *ConnectController;
+  void *DisconnectController;
+  void *OpenProtocol;
+  void *CloseProtocol;
+  void *OpenProtocolInformation;
+  void *ProtocolsPerHandle;
+  EFI_LOCATE_HANDLE_BUFFER LocateHandleBuffer;
+  void *LocateProtocol;
+  void *InstallMultipleProtocolInterfaces;
+  void *UninstallMultipleProtocolInterfaces;
+  void *CalculateCrc32;
+  void *CopyMem;
+  void *SetMem;
+  void *CreateEventEx;
+};
+static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePool) == 64);
+static_assert(offsetof(EFI_BOOT_SERVICES, FreePool) == 72);
+static_assert(offsetof(EFI_BOOT_SERVICES, InstallProtocolInterface) == 128);
+static_assert(offsetof(EFI_BOOT_SERVICES, HandleProtocol) == 152);
+static_assert(offsetof(EFI_BOOT_SERVICES, LocateHandleBuffer) == 312);
+static_assert(offsetof(EFI_BOOT_SERVICES, CreateEventEx) == 368);
+static_assert(sizeof(EFI_BOOT_SERVICES) == 376);

@@ -1,0 +1,30 @@
+// Configuration images: the configuration space of a set of PCI functions held in memory, as
+// the hosted root bridges serve it and as dump files describe it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One present function: its address and the bytes of its configuration space that are known
+// (64, 256 or 4096 of them, from offset 0).
+struct ConfigFunction {
+  uint16_t Segment = 0;
+  uint8_t Bus = 0;
+  uint8_t Device = 0;
+  uint8_t Function = 0;
+  std::vector<uint8_t> Bytes;
+};
+
+// The functions behind one root bridge (or one dump file), in the order they were listed.
+using ConfigImage = std::vector<ConfigFunction>;
+
+// Parses the text that `lspci -x`, `-xxx` or `-xxxx` prints: for each function a header line
+// "[DDDD:]BB:DD.F description" followed by lines "OFF: xx xx ...", 16 bytes each, offsets
+// contiguous from 0, ending at 64, 256 or 4096 bytes. Blank lines separate functions. On error
+// returns false and sets Error to "NAME:LINE: what is wrong".
+bool ParseConfigDump(const std::string &Text, const std::string &Name, ConfigImage &Image,
+                     std::string &Error);
+
+// Reads and parses the dump file at Path; errors name the file and line as above.
+bool LoadConfigDump(const std::string &Path, ConfigImage &Image, std::string &Error);

@@ -1,0 +1,150 @@
+// Root bridges over configuration images, and the ACPI descriptors of their resource lists.
+#include <cstring>
+
+#include "firmware/AcpiDescriptors.h"
+#include "host/HostPlatform.h"
+
+namespace {
+
+// Configuration space of one function, in bytes.
+constexpr uint32_t PCI_CONFIG_SPACE_BYTES = 0x1000;
+// Address fields of the root bridge protocol's PCI address.
+constexpr uint64_t ADDRESS_REGISTER_MASK = 0xFF;
+constexpr uint32_t ADDRESS_FUNCTION_SHIFT = 8;
+constexpr uint32_t ADDRESS_DEVICE_SHIFT = 16;
+constexpr uint32_t ADDRESS_BUS_SHIFT = 24;
+constexpr uint32_t ADDRESS_EXTENDED_REGISTER_SHIFT = 32;
+constexpr uint64_t ADDRESS_FUNCTION_MASK = 0x07;
+constexpr uint64_t ADDRESS_DEVICE_MASK = 0x1F;
+constexpr uint64_t ADDRESS_BUS_MASK = 0xFF;
+
+void PutLe(std::vector<uint8_t> &Bytes, size_t Offset, uint64_t Value, size_t Size) {
+  for (size_t Index = 0; Index < Size; ++Index) {
+    Bytes[Offset + Index] = static_cast<uint8_t>(Value >> (8 * Index));
+  }
+}
+
+std::vector<uint8_t> QwordDescriptor(uint8_t Type, uint64_t Minimum, uint64_t Maximum) {
+  std::vector<uint8_t> Bytes(ACPI_QWORD_DESCRIPTOR_SIZE, 0);
+  Bytes[ACPI_DESCRIPTOR_TAG] = ACPI_QWORD_ADDRESS_SPACE_DESCRIPTOR;
+  PutLe(Bytes, ACPI_DESCRIPTOR_LENGTH, ACPI_QWORD_DESCRIPTOR_LENGTH, 2);
+  Bytes[ACPI_DESCRIPTOR_RESOURCE_TYPE] = Type;
+  PutLe(Bytes, ACPI_DESCRIPTOR_RANGE_MINIMUM, Minimum, 8);
+  PutLe(Bytes, ACPI_DESCRIPTOR_RANGE_MAXIMUM, Maximum, 8);
+  PutLe(Bytes, ACPI_DESCRIPTOR_RANGE_LENGTH, Maximum - Minimum + 1, 8);
+  return Bytes;
+}
+
+size_t WidthBytes(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH Width) {
+  switch (Width) {
+  case EfiPciWidthUint8:
+    return 1;
+  case EfiPciWidthUint16:
+    return 2;
+  case EfiPciWidthUint32:
+    return 4;
+  default:
+    return 0;
+  }
+}
+
+// Serves one read from the bridge's image, the way firmware does: all ones where no function
+// answers, an error and an untouched destination where the function's bytes end.
+EFI_STATUS ServeRead(HostRootBridge &Bridge, EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH Width,
+                     uint64_t Address, void *Buffer) {
+  const size_t Bytes = WidthBytes(Width);
+  const DecodedPciAddress Decoded = DecodePciAddress(Address);
+  if (Decoded.Offset + Bytes > PCI_CONFIG_SPACE_BYTES) {
+    return EFI_INVALID_PARAMETER;
+  }
+  const uint32_t Key = (Decoded.Bus << 8) | (Decoded.Device << 3) | Decoded.Function;
+  const auto Found = Bridge.Functions.find(Key);
+  if (Found == Bridge.Functions.end()) {
+    std::memset(Buffer, 0xFF, Bytes);
+    return EFI_SUCCESS;
+  }
+  const std::vector<uint8_t> &Space = Found->second.Bytes;
+  if (Decoded.Offset + Bytes > Space.size()) {
+    return EFI_DEVICE_ERROR;
+  }
+  std::memcpy(Buffer, Space.data() + Decoded.Offset, Bytes);
+  return EFI_SUCCESS;
+}
+
+} // namespace
+
+DecodedPciAddress DecodePciAddress(uint64_t Address) {
+  DecodedPciAddress Decoded{};
+  Decoded.Bus = static_cast<uint32_t>((Address >> ADDRESS_BUS_SHIFT) & ADDRESS_BUS_MASK);
+  Decoded.Device = static_cast<uint32_t>((Address >> ADDRESS_DEVICE_SHIFT) & ADDRESS_DEVICE_MASK);
+  Decoded.Function =
+      static_cast<uint32_t>((Address >> ADDRESS_FUNCTION_SHIFT) & ADDRESS_FUNCTION_MASK);
+  // A non-zero extended register names the offset; otherwise the register byte does.
+  const uint64_t Extended = Address >> ADDRESS_EXTENDED_REGISTER_SHIFT;
+  const uint64_t Offset = Extended != 0 ? Extended : (Address & ADDRESS_REGISTER_MASK);
+  Decoded.Offset = Offset > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(Offset);
+  return Decoded;
+}
+
+std::vector<uint8_t> BusDescriptor(uint64_t Minimum, uint64_t Maximum) {
+  return QwordDescriptor(ACPI_ADDRESS_SPACE_TYPE_BUS, Minimum, Maximum);
+}
+
+std::vector<uint8_t> MemoryDescriptor(uint64_t Minimum, uint64_t Maximum) {
+  return QwordDescriptor(ACPI_ADDRESS_SPACE_TYPE_MEM, Minimum, Maximum);
+}
+
+std::vector<uint8_t> IoDescriptor(uint64_t Minimum, uint64_t Maximum) {
+  return QwordDescriptor(ACPI_ADDRESS_SPACE_TYPE_IO, Minimum, Maximum);
+}
+
+std::vector<uint8_t> EndTag() {
+  return {ACPI_END_TAG_DESCRIPTOR, 0};
+}
+
+EFI_STATUS EFIAPI HostPciRead(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *This,
+                              EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH Width, UINT64 Address,
+                              UINTN Count, void *Buffer) {
+  HostPlatform &Platform = *ActiveHostPlatform;
+  HostRootBridge &Bridge = *reinterpret_cast<HostRootBridgeShell *>(This)->Bridge;
+  EFI_STATUS Status = EFI_SUCCESS;
+  const std::optional<EFI_STATUS> Fault = Platform.NextFault(HostCall::PciRead);
+  const std::optional<EFI_STATUS> BridgeFault =
+      Bridge.ReadFault ? Bridge.ReadFault(Address, Width) : std::nullopt;
+  if (WidthBytes(Width) == 0 || Count != 1 || Buffer == nullptr) {
+    Platform.Violation("Pci.Read of width " + std::to_string(Width) + ", count " +
+                       std::to_string(Count) + (Buffer == nullptr ? ", no buffer" : ""));
+    Status = EFI_INVALID_PARAMETER;
+  } else if (Fault && EfiIsError(*Fault)) {
+    Status = *Fault;
+  } else if (BridgeFault) {
+    Status = *BridgeFault;
+    if (!EfiIsError(Status)) {
+      ServeRead(Bridge, Width, Address, Buffer);
+    }
+  } else {
+    Status = ServeRead(Bridge, Width, Address, Buffer);
+    if (Status == EFI_SUCCESS && Fault) {
+      Status = *Fault;
+    }
+  }
+  Bridge.Reads.push_back({Address, Width, Status});
+  return Status;
+}
+
+EFI_STATUS EFIAPI HostConfiguration(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *This, void **Resources) {
+  HostPlatform &Platform = *ActiveHostPlatform;
+  HostRootBridge &Bridge = *reinterpret_cast<HostRootBridgeShell *>(This)->Bridge;
+  ++Bridge.ConfigurationCalls;
+  Bridge.TotalReadsAtConfiguration.push_back(Platform.TotalPciReads());
+  const std::optional<EFI_STATUS> Fault = Platform.NextFault(HostCall::Configuration);
+  if (Fault && EfiIsError(*Fault)) {
+    return *Fault;
+  }
+  if (Resources == nullptr) {
+    Platform.Violation("Configuration called without a result pointer");
+    return EFI_INVALID_PARAMETER;
+  }
+  *Resources = Bridge.NullDescriptors ? nullptr : Bridge.Descriptors.data();
+  return Fault.value_or(EFI_SUCCESS);
+}
