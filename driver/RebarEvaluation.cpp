@@ -64,8 +64,8 @@ UINT8 ProposeSizeIndex(UINT32 Mask, UINT8 Current, UINT8 Ceiling) {
 }
 
 // Reports one BAR: its sizes line and, when a size can be proposed, its BAR line.
-static void EvaluateBar(PciConfigAddress Base, UINT16 RebarOffset, UINT16 VendorId,
-                        UINT16 DeviceId, UINT8 BarIndex) {
+static void EvaluateBar(PciConfigAddress Base, UINT16 RebarOffset, UINT16 VendorId, UINT16 DeviceId,
+                        UINT8 BarIndex) {
   UINT8 Current = 0;
   const INT64 CurrentEntry = FindRebarEntry(Base, RebarOffset, BarIndex);
   if (CurrentEntry != REBAR_NO_ENTRY) {

@@ -12,6 +12,7 @@ EFI_STATUS EFIAPI HostOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, const 
     return *Fault;
   }
   Platform.ConsoleWrites.emplace_back(String);
+  Platform.ConsoleWriteOrigins.push_back(Platform.LastRead);
   return Fault.value_or(EFI_SUCCESS);
 }
 

@@ -62,9 +62,21 @@ static_assert(sizeof(EFI_TABLE_HEADER) + BOOT_SERVICE_SLOTS * sizeof(void *) ==
 
 // Pointer slots of the root bridge protocol from PollMem to SetAttributes.
 constexpr const char *RootBridgeNames[] = {
-    "PollMem", "PollIo",        "Mem.Read",   "Mem.Write",      "Io.Read",
-    "Io.Write", nullptr /* Pci.Read */, "Pci.Write", "CopyMem", "Map",
-    "Unmap",   "AllocateBuffer", "FreeBuffer", "Flush",          "GetAttributes",
+    "PollMem",
+    "PollIo",
+    "Mem.Read",
+    "Mem.Write",
+    "Io.Read",
+    "Io.Write",
+    nullptr /* Pci.Read */,
+    "Pci.Write",
+    "CopyMem",
+    "Map",
+    "Unmap",
+    "AllocateBuffer",
+    "FreeBuffer",
+    "Flush",
+    "GetAttributes",
     "SetAttributes",
 };
 constexpr size_t ROOT_BRIDGE_FIRST_SLOT = offsetof(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL, PollMem);
@@ -73,14 +85,15 @@ static_assert(ROOT_BRIDGE_FIRST_SLOT + std::size(RootBridgeNames) * sizeof(void 
 
 // Pointer slots of the text output protocol before Mode.
 constexpr const char *ConsoleNames[] = {
-    "ConOut.Reset",         nullptr /* OutputString */, "ConOut.TestString",
-    "ConOut.QueryMode",     "ConOut.SetMode",           "ConOut.SetAttribute",
-    "ConOut.ClearScreen",   "ConOut.SetCursorPosition", "ConOut.EnableCursor",
+    "ConOut.Reset",       nullptr /* OutputString */, "ConOut.TestString",
+    "ConOut.QueryMode",   "ConOut.SetMode",           "ConOut.SetAttribute",
+    "ConOut.ClearScreen", "ConOut.SetCursorPosition", "ConOut.EnableCursor",
 };
 static_assert(std::size(ConsoleNames) * sizeof(void *) ==
               offsetof(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL, Mode));
 
-constexpr size_t FORBIDDEN_KINDS = BOOT_SERVICE_SLOTS + std::size(RootBridgeNames) + std::size(ConsoleNames);
+constexpr size_t FORBIDDEN_KINDS =
+    BOOT_SERVICE_SLOTS + std::size(RootBridgeNames) + std::size(ConsoleNames);
 
 constexpr const char *ForbiddenName(size_t Id) {
   if (Id < BOOT_SERVICE_SLOTS) {

@@ -115,8 +115,8 @@ HostRootBridge &HostPlatform::AddRootBridge(const ConfigImage &Image,
   const std::vector<uint8_t> End = EndTag();
   Bridge->Descriptors.insert(Bridge->Descriptors.end(), End.begin(), End.end());
   for (const ConfigFunction &Function : Image) {
-    const uint32_t Key = (uint32_t{Function.Bus} << 8) | (uint32_t{Function.Device} << 3) |
-                         Function.Function;
+    const uint32_t Key =
+        (uint32_t{Function.Bus} << 8) | (uint32_t{Function.Device} << 3) | Function.Function;
     Bridge->Functions[Key] = Function;
   }
   Handles.push_back(Bridge->Handle);

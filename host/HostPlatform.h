@@ -122,6 +122,17 @@ struct HostPlatform {
   std::string ConsoleText() const;
   std::vector<std::u16string> ConsoleWrites;
 
+  // Where a configuration read went: the bridge's segment and the protocol address.
+  struct ReadOrigin {
+    uint32_t Segment = 0;
+    uint64_t Address = 0;
+  };
+  // The last configuration read made on any bridge, if one was made.
+  std::optional<ReadOrigin> LastRead;
+  // For each entry of ConsoleWrites, the last configuration read made before it: the function
+  // whose report the write is part of.
+  std::vector<std::optional<ReadOrigin>> ConsoleWriteOrigins;
+
   uint64_t Calls(HostCall Call) const { return CallCounts[static_cast<size_t>(Call)]; }
   uint64_t TotalPciReads() const;
   // Pool buffers not given back yet.

@@ -107,7 +107,7 @@ EFI_STATUS EFIAPI HostPciRead(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *This,
                               UINTN Count, void *Buffer) {
   HostPlatform &Platform = *ActiveHostPlatform;
   HostRootBridge &Bridge = *reinterpret_cast<HostRootBridgeShell *>(This)->Bridge;
-  EFI_STATUS Status = EFI_SUCCESS;
+  EFI_STATUS Status;
   const std::optional<EFI_STATUS> Fault = Platform.NextFault(HostCall::PciRead);
   const std::optional<EFI_STATUS> BridgeFault =
       Bridge.ReadFault ? Bridge.ReadFault(Address, Width) : std::nullopt;
@@ -129,6 +129,7 @@ EFI_STATUS EFIAPI HostPciRead(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *This,
     }
   }
   Bridge.Reads.push_back({Address, Width, Status});
+  Platform.LastRead = HostPlatform::ReadOrigin{Bridge.Shell.Protocol.SegmentNumber, Address};
   return Status;
 }
 

@@ -16,9 +16,8 @@ inline constexpr size_t CONVENTIONAL_SPACE = 256;
 inline constexpr size_t EXPRESS_SPACE = 4096;
 
 // A present function with the given IDs; the rest of its bytes are zero.
-inline ConfigFunction MakeFunction(uint8_t Bus, uint8_t Device, uint8_t Function,
-                                   uint16_t VendorId, uint16_t DeviceId,
-                                   size_t Size = EXPRESS_SPACE) {
+inline ConfigFunction MakeFunction(uint8_t Bus, uint8_t Device, uint8_t Function, uint16_t VendorId,
+                                   uint16_t DeviceId, size_t Size = EXPRESS_SPACE) {
   ConfigFunction Made;
   Made.Bus = Bus;
   Made.Device = Device;

@@ -59,9 +59,14 @@ TEST_F(RootBridgeWalkTest, DescriptorListsSelectBusRanges) {
     uint32_t LastBus;
   };
   const Row Rows[] = {
-      {"memory and I/O only", {MemoryDescriptor(0x80000000, 0xFFFFFFFF), IoDescriptor(0, 0xFFFF)}, 0, 0},
+      {"memory and I/O only",
+       {MemoryDescriptor(0x80000000, 0xFFFFFFFF), IoDescriptor(0, 0xFFFF)},
+       0,
+       0},
       {"bus range among others",
-       {IoDescriptor(0, 0xFFFF), BusDescriptor(0, 0x3F), MemoryDescriptor(0, 0xFFFFF)}, 1, 0x3F},
+       {IoDescriptor(0, 0xFFFF), BusDescriptor(0, 0x3F), MemoryDescriptor(0, 0xFFFFF)},
+       1,
+       0x3F},
       {"two bus ranges, each from bus 0", {BusDescriptor(0, 1), BusDescriptor(0x40, 2)}, 2, 2},
       {"minimum ignored", {BusDescriptor(0x80, 0x81)}, 1, 0x81},
       {"only an end tag", {}, 0, 0},

@@ -134,11 +134,15 @@ const ChainRow ChainRows[] = {
     {"header 0 at 0x100", {{0x100, 0}}, 0, 1},
     {"all ones at 0x100", {{0x100, 0xFFFFFFFF}}, 0, 1},
     {"first capability", {{0x100, ExtHeader(0x15, 1, 0)}}, 0x100, 1},
-    {"second capability", {{0x100, ExtHeader(0x01, 2, 0x150)}, {0x150, ExtHeader(0x15, 1, 0)}},
-     0x150, 2},
+    {"second capability",
+     {{0x100, ExtHeader(0x01, 2, 0x150)}, {0x150, ExtHeader(0x15, 1, 0)}},
+     0x150,
+     2},
     {"next below 0x100 after mask", {{0x100, ExtHeader(0x01, 1, 0x0FE)}}, 0, 1},
-    {"next low bits masked", {{0x100, ExtHeader(0x01, 1, 0x153)}, {0x150, ExtHeader(0x15, 1, 0)}},
-     0x150, 2},
+    {"next low bits masked",
+     {{0x100, ExtHeader(0x01, 1, 0x153)}, {0x150, ExtHeader(0x15, 1, 0)}},
+     0x150,
+     2},
     {"version bits ignored", {{0x100, ExtHeader(0x15, 0xF, 0)}}, 0x100, 1},
     {"all 16 ID bits compared", {{0x100, ExtHeader(0x115, 1, 0)}}, 0, 1},
     {"chain end", {{0x100, ExtHeader(0x01, 1, 0x140)}, {0x140, ExtHeader(0x0B, 1, 0)}}, 0, 2},
@@ -158,9 +162,8 @@ TEST_F(ScanTest, ExtendedCapabilityChains) {
     ActiveRootBridgeIo = &Bridge.Shell.Protocol;
     EXPECT_EQ(FindRebarCapability(PciFunctionBase(0, 0, 0)), Row.Expected);
     EXPECT_EQ(Bridge.Reads.size(), Row.ExtendedReads);
-    EXPECT_TRUE(std::all_of(Bridge.Reads.begin(), Bridge.Reads.end(), [](const auto &Read) {
-      return Read.Width == EfiPciWidthUint32;
-    }));
+    EXPECT_TRUE(std::all_of(Bridge.Reads.begin(), Bridge.Reads.end(),
+                            [](const auto &Read) { return Read.Width == EfiPciWidthUint32; }));
   }
 }
 
@@ -176,8 +179,7 @@ TEST_F(ScanTest, ExtendedWalkExaminesAtMost480Headers) {
     }
     HostRootBridge &Bridge = Platform.AddRootBridge({Function}, BusDescriptor(0, 0));
     ActiveRootBridgeIo = &Bridge.Shell.Protocol;
-    EXPECT_EQ(FindRebarCapability(PciFunctionBase(0, 0, 0)),
-              Position == 480 ? 0x100 + 4 * 479 : 0);
+    EXPECT_EQ(FindRebarCapability(PciFunctionBase(0, 0, 0)), Position == 480 ? 0x100 + 4 * 479 : 0);
     EXPECT_EQ(Bridge.Reads.size(), Position == 480 ? 480U : 481U);
   }
 }

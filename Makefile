@@ -1,0 +1,27 @@
+# Two entry points: `make run` boots the driver in QEMU/OVMF and shows the firmware console;
+# `make test` runs the whole test suite. Both install what they need first (apt, as root).
+
+BUILD ?= build
+CMAKE_FLAGS ?= -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
+
+.PHONY: all deps configure build run test clean
+
+all: build
+
+deps:
+	@scripts/ensure-deps.sh
+
+configure: deps
+	@cmake -S . -B $(BUILD) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD)
+
+run: build
+	@$(MAKE) --no-print-directory -s run-demo
+
+test: build
+	@ctest --test-dir $(BUILD) --output-on-failure -j2
+
+clean:
+	@rm -rf $(BUILD)
