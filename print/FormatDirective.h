@@ -1,0 +1,102 @@
+// What the format engine's files share: the state of one directive on its way to the output
+// stage, the sink that writes or counts the produced characters, and the record of one
+// FormatCore call. The walk (FormatCore.cpp) parses a directive, a conversion
+// (IntegerConversion.cpp, ExtendedConversions.cpp) sets its argument string, and the common
+// output stage (FormatOutput.cpp) pads, copies and writes it.
+#pragma once
+
+#include "firmware/UefiBase.h"
+#include "print/ArgumentList.h"
+#include "print/FormatEngine.h"
+#include "print/FormatFlags.h"
+
+// Masks of a narrow and of a wide character value.
+inline constexpr UINT16 NARROW_CHAR_MASK = 0xFF;
+inline constexpr UINT16 WIDE_CHAR_MASK = 0xFFFF;
+// Bytes of a narrow and of a wide character.
+inline constexpr UINTN NARROW_CHAR_BYTES = 1;
+inline constexpr UINTN WIDE_CHAR_BYTES = 2;
+// Shift of a wide character's second (high) byte.
+inline constexpr unsigned HIGH_BYTE_SHIFT = 8;
+// Largest tally or count; a sum that would pass it stays there.
+inline constexpr UINT64 COUNT_SATURATED = ~static_cast<UINT64>(0);
+// Precision of a directive that gives none: at least one digit for integers.
+inline constexpr UINT64 DEFAULT_PRECISION = 1;
+
+// Where produced characters go: a buffer written up to its end position, or a tally only.
+struct OutputSink {
+  UINT8 *Position;     // next character slot of the buffer; null while counting
+  const UINT8 *End;    // slot reserved for the terminator; no other character goes there
+  UINTN BytesPerChar;  // output character width: 1 narrow, 2 wide
+  bool Counting;       // COUNT_ONLY: nothing is written, Tally counts every character
+  UINT64 Tally;        // characters produced so far while counting
+};
+
+// One format character or directive as the output stage receives it.
+struct Directive {
+  FormatFlags Flags;  // caller's bits plus the directive's options
+  UINT64 Width;       // minimum field length; used only with HAS_WIDTH
+  UINT64 Precision;   // integers: minimum digits; strings: minimum and maximum characters
+  UINT16 Prefix;      // sign of an integer field: '-', '+', ' ', or 0 for none
+  bool Numeric;       // integer field: zero fill goes after the prefix
+  UINT64 Count;       // characters of the argument string to print (integers: set by them)
+  UINTN GroupPhase;   // digits printed since the last comma position
+  const UINT8 *Text;  // argument string; with REVERSED_DIGITS its most significant digit
+};
+
+// The state of one FormatCore call besides its walk position.
+struct FormatCall {
+  OutputSink Sink;
+  const ArgumentSlot *NextArgument;    // the engine's own copy of the argument pointer
+  CHAR8 Scratch[FORMAT_SCRATCH_CHARS]; // digit runs and sub-formatted texts of this call
+  UINT8 CharText[2 * WIDE_CHAR_BYTES]; // a one-character wide string and its terminator
+};
+
+// Minimum and maximum of two unsigned 64-bit values.
+constexpr UINT64 MinU64(UINT64 A, UINT64 B) {
+  return A < B ? A : B;
+}
+constexpr UINT64 MaxU64(UINT64 A, UINT64 B) {
+  return A > B ? A : B;
+}
+
+// A + B, or COUNT_SATURATED when the sum does not fit in 64 bits.
+constexpr UINT64 SaturatingAdd(UINT64 A, UINT64 B) {
+  return A > COUNT_SATURATED - B ? COUNT_SATURATED : A + B;
+}
+
+// Reads the character at Text, CharBytes (1 or 2) bytes low byte first, masked to its width.
+constexpr UINT16 ReadChar(const UINT8 *Text, UINTN CharBytes) {
+  if (CharBytes == NARROW_CHAR_BYTES) {
+    return static_cast<UINT16>(Text[0] & NARROW_CHAR_MASK);
+  }
+  return static_cast<UINT16>((Text[0] | (Text[1] << HIGH_BYTE_SHIFT)) & WIDE_CHAR_MASK);
+}
+
+// Views a narrow string as the bytes the output stage reads.
+inline const UINT8 *AsBytes(const CHAR8 *Text) {
+  return reinterpret_cast<const UINT8 *>(Text);
+}
+
+// Takes the next 8-byte argument slot of Call; a null argument list reads as zeros.
+ArgumentSlot TakeArgument(FormatCall &Call);
+
+// True when Sink writes a buffer and no character slot is left before its end position.
+bool SinkFull(const OutputSink &Sink);
+
+// Produces Count copies of Character: written up to the end position, or added to the tally.
+void EmitRepeated(OutputSink &Sink, UINT64 Count, UINT16 Character);
+
+// The common output stage: measures the argument string of Field, then emits the width
+// padding, the prefix and precision fill, the characters (with commas for grouped decimals)
+// and the trailing padding of a left-aligned field.
+void EmitField(OutputSink &Sink, Directive &Field);
+
+// Integer conversions d, u, x, X and p, with their conversion flags already set: takes the
+// argument slot, writes its digit run into Call's scratch area and sets Field for the output
+// stage.
+void ConvertInteger(FormatCall &Call, Directive &Field);
+
+// Conversions a, s, S, c, g, t and r. Returns false, leaving Field untouched, for any other
+// Conversion character.
+bool ConvertExtended(FormatCall &Call, Directive &Field, UINT16 Conversion);

@@ -1,0 +1,8 @@
+# Sources of the print subsystem, shared by the host library and the EFI image.
+set(RBAR_PRINT_SOURCES
+  ${CMAKE_SOURCE_DIR}/print/ConsolePrint.cpp
+  ${CMAKE_SOURCE_DIR}/print/ExtendedConversions.cpp
+  ${CMAKE_SOURCE_DIR}/print/FormatCore.cpp
+  ${CMAKE_SOURCE_DIR}/print/FormatOutput.cpp
+  ${CMAKE_SOURCE_DIR}/print/IntegerConversion.cpp
+)
