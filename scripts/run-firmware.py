@@ -1,0 +1,306 @@
+#!/usr/bin/env python3
+"""Boots EFI images in QEMU (q35) with OVMF and checks what the last one printed.
+
+The images are put on a FAT drive with a startup.nsh that loads them in the order given and
+then powers the machine off (`reset -s`). The UEFI shell echoes each command, runs the image's
+entry point and then prints "Image 'FS0:\\NAME' loaded at ADDRESS - Success"; what the console
+shows between the echo of the last image's load command and that line is its report.
+
+It fails (exit status 1) when QEMU is missing or fails, when a CPU exception shows on the
+console, when the machine does not power itself off within the time limit, when an image does
+not load with Success, or when the report differs from what --expect or --expect-empty asks.
+"""
+
+import argparse
+import difflib
+import os
+import re
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+QEMU = "qemu-system-x86_64"
+OVMF_DIR = "/usr/share/OVMF"
+OVMF_CODE = os.path.join(OVMF_DIR, "OVMF_CODE_4M.fd")
+OVMF_VARS = os.path.join(OVMF_DIR, "OVMF_VARS_4M.fd")
+
+# The shell's countdown before startup.nsh; any key but ESC ends it at once. Colour codes split
+# the sentence, this fragment stands whole on the console.
+COUNTDOWN = b" seconds to skip "
+SKIP_KEY = b"\r"
+# What OVMF prints on a CPU fault, before hanging.
+EXCEPTION = b"!!!! X64 Exception"
+# Time to let the register dump that follows an exception reach the console.
+EXCEPTION_GRACE = 0.5
+# Time for QEMU to exit once it has closed the console.
+EXIT_GRACE = 10
+
+# Console escape sequences: CSI (colours, cursor moves, clearing), character set selection and
+# the two-character ones. Everything else is text.
+ESCAPE = re.compile(rb"\x1b(?:\[[0-?]*[ -/]*[@-~]|[()][0-9A-Za-z]|[@-Z\\-_=>78])")
+# An escape sequence that may still be arriving at the end of the captured bytes.
+PARTIAL_ESCAPE = re.compile(rb"\x1b(?:\[[0-?]*[ -/]*|[()])?\Z")
+
+LINE_END = "\r\n"
+# Console lines shown with a failure.
+TAIL_LINES = 25
+
+
+class RunError(Exception):
+    """A failure with the message to print."""
+
+
+def parse_arguments():
+    parser = argparse.ArgumentParser(
+        description="Boot EFI images in QEMU/OVMF and check the report of the last one.")
+    parser.add_argument("--image", action="append", required=True, metavar="FILE",
+                        help="EFI image to load; repeat for several, in load order (the last "
+                             "one's output is the report)")
+    parser.add_argument("--device", action="append", default=[], metavar="ARG",
+                        help="extra QEMU -device argument, e.g. e1000e,romfile=")
+    parser.add_argument("--timeout", type=float, default=90, metavar="SEC",
+                        help="seconds before QEMU is stopped and the run fails (default 90)")
+    parser.add_argument("--log", metavar="FILE", help="write the whole raw console to FILE")
+    parser.add_argument("--expect", action="append", default=[], metavar="FILE",
+                        help="expected report lines; several files are joined in order")
+    parser.add_argument("--expect-empty", action="store_true",
+                        help="the last image must print nothing")
+    parser.add_argument("--show", action="store_true",
+                        help="stream the console (escape codes removed) to the terminal")
+    parser.add_argument("--ovmf-code", default=OVMF_CODE, metavar="FILE")
+    parser.add_argument("--ovmf-vars", default=OVMF_VARS, metavar="FILE")
+    arguments = parser.parse_args()
+    if arguments.expect and arguments.expect_empty:
+        parser.error("--expect and --expect-empty exclude each other")
+    return arguments
+
+
+def check_platform(arguments):
+    """Names the Debian package that provides whatever is missing."""
+    if shutil.which(QEMU) is None:
+        raise RunError(f"{QEMU} not found: install the Debian package qemu-system-x86")
+    for path in (arguments.ovmf_code, arguments.ovmf_vars):
+        if not os.path.isfile(path):
+            raise RunError(f"{path} not found: install the Debian package ovmf")
+    names = set()
+    for image in arguments.image:
+        if not os.path.isfile(image):
+            raise RunError(f"image {image} not found: build it first")
+        name = os.path.basename(image)
+        if name.lower() in names:
+            raise RunError(f"two images named {name}")
+        names.add(name.lower())
+
+
+def prepare_drive(directory, images):
+    """The FAT directory: the images and a startup.nsh (CR LF) that loads them, then powers off."""
+    drive = os.path.join(directory, "drive")
+    os.mkdir(drive)
+    lines = []
+    for image in images:
+        name = os.path.basename(image)
+        shutil.copyfile(image, os.path.join(drive, name))
+        lines.append(f"load fs0:\\{name}")
+    lines.append("reset -s")
+    with open(os.path.join(drive, "startup.nsh"), "wb") as script:
+        script.write("".join(line + LINE_END for line in lines).encode("ascii"))
+    return drive
+
+
+def qemu_command(arguments, drive, variables):
+    command = [
+        QEMU, "-machine", "q35", "-m", "256", "-nographic", "-no-reboot", "-net", "none",
+        "-serial", "mon:stdio",
+        "-drive", f"if=pflash,format=raw,readonly=on,file={arguments.ovmf_code}",
+        "-drive", f"if=pflash,format=raw,file={variables}",
+        "-drive", f"format=raw,file=fat:rw:{drive}",
+    ]
+    for device in arguments.device:
+        command += ["-device", device]
+    return command
+
+
+def strip_escapes(data):
+    return ESCAPE.sub(b"", data)
+
+
+class ConsoleEcho:
+    """Writes the console to the terminal as it arrives, without its escape sequences."""
+
+    def __init__(self, enabled):
+        self.enabled = enabled
+        self.shown = 0
+
+    def update(self, console, final=False):
+        if not self.enabled:
+            return
+        end = len(console)
+        if not final:
+            partial = PARTIAL_ESCAPE.search(console, self.shown)
+            if partial:
+                end = partial.start()
+        if end > self.shown:
+            sys.stdout.buffer.write(strip_escapes(console[self.shown:end]))
+            self.shown = end
+        if final and not console.endswith(b"\n"):
+            sys.stdout.buffer.write(b"\n")
+        sys.stdout.buffer.flush()
+
+
+def read_console(process, descriptor, console, echo, timeout, started):
+    """Collects the console until QEMU closes it; returns why it had to be stopped, or None."""
+    key_sent = False
+    exception_seen = None
+    while True:
+        now = time.monotonic()
+        if exception_seen is not None and now - exception_seen >= EXCEPTION_GRACE:
+            return "CPU exception in firmware"
+        if now - started >= timeout:
+            return f"timed out after {timeout:g} s: the machine did not power itself off"
+        ready, _, _ = select.select([descriptor], [], [], 0.1)
+        if not ready:
+            continue
+        chunk = os.read(descriptor, 65536)
+        if not chunk:
+            return None
+        console += chunk
+        echo.update(console)
+        if not key_sent and COUNTDOWN in console:
+            try:
+                process.stdin.write(SKIP_KEY)
+                process.stdin.flush()
+            except BrokenPipeError:
+                pass
+            key_sent = True
+        if exception_seen is None and EXCEPTION in console:
+            exception_seen = time.monotonic()
+
+
+def run_qemu(command, timeout, show):
+    """Runs QEMU to its end and returns (console bytes, seconds, failure message or None)."""
+    started = time.monotonic()
+    process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
+    errors = []
+    reader = threading.Thread(target=lambda: errors.append(process.stderr.read()), daemon=True)
+    reader.start()
+    console = bytearray()
+    echo = ConsoleEcho(show)
+    descriptor = process.stdout.fileno()
+    try:
+        failure = read_console(process, descriptor, console, echo, timeout, started)
+    except BaseException:
+        # An interrupted run leaves no emulator behind.
+        process.kill()
+        raise
+    if failure is not None:
+        process.kill()
+    try:
+        process.wait(timeout=EXIT_GRACE)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        failure = failure or f"{QEMU} closed the console but did not exit"
+    reader.join(timeout=5)
+    echo.update(console, final=True)
+    seconds = time.monotonic() - started
+    if failure is None and process.returncode != 0:
+        message = b"".join(errors).decode("utf-8", "replace").strip()
+        failure = f"{QEMU} exited with status {process.returncode}: {message}"
+    return bytes(console), seconds, failure
+
+
+def console_tail(text):
+    """The end of the console for a failure message: from an exception on, or the last lines."""
+    start = text.find(EXCEPTION.decode("ascii"))
+    lines = text[max(start, 0):].replace("\r", "").splitlines()
+    return "\n".join(lines[:TAIL_LINES] if start >= 0 else lines[-TAIL_LINES:])
+
+
+def load_results(text, images):
+    """For each image, the shell's line after loading it; fails unless each says Success."""
+    results = []
+    for image in images:
+        name = re.escape(os.path.basename(image))
+        match = re.search(rf"Image 'FS0:\\{name}' (.*?)\r\n", text, re.IGNORECASE)
+        if match is None:
+            raise RunError(f"the shell never reported loading {os.path.basename(image)}")
+        if not re.fullmatch(r"loaded at [0-9A-F]+ - Success", match.group(1)):
+            raise RunError(f"{os.path.basename(image)}: {match.group(0).strip()}")
+        results.append(match)
+    return results
+
+
+def report_lines(text, image):
+    """The lines the image printed: between the echo of its load command and the shell's
+    result line. Each must end with CR LF."""
+    name = re.escape(os.path.basename(image))
+    echo = re.search(rf"load fs0:\\{name}\r\n", text, re.IGNORECASE)
+    if echo is None:
+        raise RunError(f"the shell never echoed the load command of {os.path.basename(image)}")
+    result = re.compile(rf"Image 'FS0:\\{name}' ", re.IGNORECASE).search(text, echo.end())
+    if result is None:
+        raise RunError(f"no result line after loading {os.path.basename(image)}")
+    report = text[echo.end():result.start()]
+    lines = report.split(LINE_END)
+    if lines[-1]:
+        raise RunError(f"report line not ended by CR LF before the shell's result: {lines[-1]!r}")
+    lines.pop()
+    for number, line in enumerate(lines, 1):
+        if "\r" in line or "\n" in line:
+            raise RunError(f"report line {number} holds a line end other than CR LF: {line!r}")
+    return lines
+
+
+def expected_lines(paths):
+    lines = []
+    for path in paths:
+        with open(path, encoding="utf-8") as expected:
+            lines += expected.read().splitlines()
+    return lines
+
+
+def check_report(actual, expected):
+    if actual == expected:
+        return
+    diff = difflib.unified_diff(expected, actual, "expected", "printed", lineterm="")
+    raise RunError("report differs from the expected lines:\n" + "\n".join(diff))
+
+
+def main():
+    arguments = parse_arguments()
+    try:
+        check_platform(arguments)
+        with tempfile.TemporaryDirectory(prefix="run-firmware-") as directory:
+            drive = prepare_drive(directory, arguments.image)
+            variables = os.path.join(directory, "OVMF_VARS.fd")
+            shutil.copyfile(arguments.ovmf_vars, variables)
+            command = qemu_command(arguments, drive, variables)
+            console, seconds, failure = run_qemu(command, arguments.timeout, arguments.show)
+        if arguments.log:
+            with open(arguments.log, "wb") as log:
+                log.write(console)
+        text = strip_escapes(console).decode("utf-8", "replace")
+        if failure is not None:
+            raise RunError(f"{failure}\n--- console ---\n{console_tail(text)}")
+        load_results(text, arguments.image)
+        lines = report_lines(text, arguments.image[-1])
+        if arguments.expect_empty:
+            check_report(lines, [])
+        elif arguments.expect:
+            check_report(lines, expected_lines(arguments.expect))
+    except RunError as error:
+        print(f"run-firmware: FAIL: {error}", file=sys.stderr)
+        return 1
+    driver = os.path.basename(arguments.image[-1])
+    print(f"run-firmware: PASS: {driver} loaded with Success, {len(lines)} report lines, "
+          f"QEMU powered off after {seconds:.1f} s")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
