@@ -1,0 +1,121 @@
+// rbar-survey: the Resizable BAR survey driver run on the host, over this machine's PCI
+// configuration space or over lspci dump files. The report goes to standard output, a summary
+// and every warning to standard error.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/LibpciImage.h"
+#include "tools/PreviewOptions.h"
+#include "tools/PreviewRun.h"
+#include "tools/ReadCompleteness.h"
+#include "tools/ReportAnnotation.h"
+
+namespace {
+
+// The effective user ID of root.
+constexpr uid_t ROOT_USER_ID = 0;
+
+void PrintMessage(const std::string &Line) {
+  std::fprintf(stderr, "%s: %s\n", PREVIEW_PROGRAM, Line.c_str());
+}
+
+// "1 root bridge" / "2 root bridges".
+std::string Counted(size_t Count, const char *Noun) {
+  return std::to_string(Count) + " " + Noun + (Count == 1 ? "" : "s");
+}
+
+// The summary line: bridges, functions scanned and with Resizable BAR, the driver's reads.
+std::string Summary(const PreviewRun &Run) {
+  size_t Scanned = 0;
+  size_t Rebar = 0;
+  for (const auto &[Key, Facts] : Run.Facts) {
+    Scanned += Facts.Scanned ? 1 : 0;
+    Rebar += Facts.Scanned && Facts.Rebar ? 1 : 0;
+  }
+  return Counted(Run.RootBridges, "root bridge") + ", " + Counted(Scanned, "function") +
+         " scanned, " + std::to_string(Rebar) + " with Resizable BAR, " +
+         Counted(Run.DriverReads, "configuration read");
+}
+
+// The command line as given, to repeat it with sudo.
+std::string CommandLine(int Count, char **Arguments) {
+  std::string Line = Arguments[0];
+  for (int Index = 1; Index < Count; ++Index) {
+    Line += " ";
+    Line += Arguments[Index];
+  }
+  return Line;
+}
+
+// Reads the preview image from the dump files or from this machine; false after naming a fault.
+bool ReadImage(const PreviewOptions &Options, PreviewImage &Image) {
+  if (Options.DumpFiles.empty()) {
+    std::vector<std::string> Warnings;
+    ReadMachineImage(Image, Warnings);
+    for (const std::string &Warning : Warnings) {
+      PrintMessage(Warning);
+    }
+    if (Image.empty()) {
+      PrintMessage("libpci finds no PCI function on this machine");
+    }
+    return true;
+  }
+  for (const std::string &File : Options.DumpFiles) {
+    PreviewImage Read;
+    std::string Error;
+    if (!ReadDumpImage(File, Read, Error) || !MergeIntoImage(Image, std::move(Read), Error)) {
+      PrintMessage(Error);
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
+
+int main(int Count, char **Arguments) {
+  const std::vector<std::string> Given(Arguments + 1, Arguments + Count);
+  PreviewOptions Options;
+  std::string Error;
+  if (!ParsePreviewOptions(Given, Options, Error)) {
+    PrintMessage(Error);
+    std::fputs(PreviewUsage().c_str(), stderr);
+    return PREVIEW_EXIT_USAGE;
+  }
+  if (Options.Help) {
+    std::fputs(PreviewUsage().c_str(), stdout);
+    return PREVIEW_EXIT_OK;
+  }
+
+  PreviewImage Image;
+  if (!ReadImage(Options, Image)) {
+    return PREVIEW_EXIT_USAGE;
+  }
+
+  const PreviewRun Run = RunPreview(Image);
+  const std::string Report = RenderReport(Run.Writes, Image, Options.Annotate);
+  std::fwrite(Report.data(), 1, Report.size(), stdout);
+  std::fflush(stdout);
+
+  const std::vector<ShortFunction> Short = FindShortFunctions(Image, Run.Facts);
+  const std::vector<std::string> ShortLines =
+      Options.DumpFiles.empty() ? DescribeShortMachineFunctions(Short, geteuid() == ROOT_USER_ID,
+                                                                CommandLine(Count, Arguments))
+                                : DescribeShortDumpFunctions(Short);
+  for (const std::string &Line : ShortLines) {
+    PrintMessage(Line);
+  }
+  PrintMessage(Summary(Run));
+
+  if (Run.EntryStatus != EFI_SUCCESS) {
+    PrintMessage("the driver's entry point returned status " + std::to_string(Run.EntryStatus));
+  }
+  for (const std::string &Violation : Run.Violations) {
+    PrintMessage("the driver misused the hosted platform: " + Violation);
+  }
+  return Run.Violations.empty() && Run.EntryStatus == EFI_SUCCESS ? PREVIEW_EXIT_OK
+                                                                  : PREVIEW_EXIT_FAILURE;
+}

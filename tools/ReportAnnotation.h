@@ -1,0 +1,31 @@
+// The report as rbar-survey prints it: the driver's lines as they are, or annotated with the
+// function each group of lines belongs to and the proposed sizes in words.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/PreviewImage.h"
+#include "tools/PreviewRun.h"
+
+// The four numbers of a "BAR %u RBAR CURRENT %u RBAR MAX %u RBAR NEW %u" line.
+struct BarLine {
+  uint32_t Bar = 0;
+  uint32_t Current = 0;
+  uint32_t Highest = 0;
+  uint32_t Proposed = 0;
+};
+
+// The numbers of Line when it is a BAR line (with or without its line end), else nothing.
+std::optional<BarLine> ParseBarLine(std::string_view Line);
+
+// A BAR size index in words: index n is 1 MB x 2^n, so 0 is "1 MB", 8 "256 MB", 13 "8 GB".
+std::string SizeIndexText(uint32_t Index);
+
+// The text of Writes in order. With Annotate, a line "DDDD:BB:DD.F vvvv:dddd" stands before
+// each function's lines, and each BAR line is followed by "  CURRENT -> PROPOSED" in words.
+std::string RenderReport(const std::vector<ConsoleWrite> &Writes, const PreviewImage &Image,
+                         bool Annotate);
