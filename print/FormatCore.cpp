@@ -69,112 +69,124 @@ void SingleCharacter(FormatCall &Call, Directive &Field, UINT16 Character) {
   Field.Text = Call.CharText;
 }
 
-// Parses the directive whose "%" is just before Cursor and sets Field for the output stage.
-// Returns the last format character it consumes; Ended is set when the format ends inside the
-// directive.
+// Sets the flag of a directive's option character (" ", "+", "-", ",", ".", "l", "L").
+// Returns false for any other character.
+bool SetOptionFlag(Directive &Field, UINT16 Character) {
+  switch (Character) {
+  case ' ':
+    Field.Flags |= SIGN_SPACE;
+    return true;
+  case '+':
+    Field.Flags |= SIGN_PLUS;
+    return true;
+  case '-':
+    Field.Flags |= LEFT_ALIGN;
+    return true;
+  case ',':
+    Field.Flags |= GROUP_COMMAS;
+    return true;
+  case '.':
+    // The precision keeps its value until digits or "*" follow.
+    Field.Flags |= HAS_PRECISION;
+    return true;
+  case 'l':
+  case 'L':
+    Field.Flags |= LONG_ARG;
+    return true;
+  default:
+    return false;
+  }
+}
+
+constexpr bool IsDecimalDigit(UINT16 Character) {
+  return Character >= '0' && Character <= '9';
+}
+
+// Reads the run of decimal digits starting at Cursor as the width, or after a "." as the
+// precision; the value wraps modulo 2^64. A leading "0" before any "." also asks for zero
+// fill. Returns the position of the last digit.
+const UINT8 *ReadNumber(const UINT8 *Cursor, UINTN FormatBytes, Directive &Field) {
+  UINT16 Digit = ReadChar(Cursor, FormatBytes);
+  if (Digit == '0' && (Field.Flags & HAS_PRECISION) == 0) {
+    Field.Flags |= ZERO_PAD;
+  }
+  UINT64 Value = 0;
+  for (;;) {
+    Value = Value * DECIMAL_BASE + static_cast<UINT64>(Digit - '0');
+    const UINT16 Next = ReadChar(Cursor + FormatBytes, FormatBytes);
+    if (!IsDecimalDigit(Next)) {
+      break;
+    }
+    Cursor += FormatBytes;
+    Digit = Next;
+  }
+  SetWidthOrPrecision(Field, Value);
+  return Cursor;
+}
+
+// Applies the conversion character at Cursor to Field. Returns the last format character the
+// directive consumes; Ended is set when the format ends inside the directive.
+const UINT8 *Convert(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes, Directive &Field,
+                     bool &Ended) {
+  const UINT16 Character = ReadChar(Cursor, FormatBytes);
+  switch (Character) {
+  case 'd':
+    break;
+  case 'u':
+    Field.Flags = (Field.Flags & ~SIGN_PLUS) | UNSIGNED_ARG;
+    break;
+  case 'x':
+    Field.Flags |= HEX_RADIX;
+    break;
+  case 'X':
+    Field.Flags |= ZERO_PAD | HEX_RADIX;
+    break;
+  case 'p':
+    Field.Flags = (Field.Flags & ~(SIGN_SPACE | SIGN_PLUS)) | LONG_ARG | ZERO_PAD | HEX_RADIX;
+    break;
+  case LINE_FEED:
+  case CARRIAGE_RETURN:
+    // The "%" is dropped; width and precision apply to the line end.
+    return LineEnd(Cursor, FormatBytes, Character, Field);
+  case NUL_CHAR:
+    // Only the padding that a width already asks for is printed.
+    Field.Precision = 0;
+    SingleCharacter(Call, Field, NUL_CHAR);
+    Ended = true;
+    return Cursor;
+  default:
+    if (!ConvertExtended(Call, Field, Character)) {
+      // Unrecognised, "%" included: the character itself, without the "%" and no slot.
+      SingleCharacter(Call, Field, Character);
+    }
+    return Cursor;
+  }
+  ConvertInteger(Call, Field);
+  return Cursor;
+}
+
+// Parses the directive whose "%" is just before Cursor: options in any order and number, then
+// the conversion character. Returns the last format character the directive consumes.
 const UINT8 *ParseDirective(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes,
                             Directive &Field, bool &Ended) {
-  for (;;) {
+  for (;; Cursor += FormatBytes) {
     const UINT16 Character = ReadChar(Cursor, FormatBytes);
-    switch (Character) {
-    case ' ':
-      Field.Flags |= SIGN_SPACE;
-      break;
-    case '+':
-      Field.Flags |= SIGN_PLUS;
-      break;
-    case '-':
-      Field.Flags |= LEFT_ALIGN;
-      break;
-    case ',':
-      Field.Flags |= GROUP_COMMAS;
-      break;
-    case '.':
-      Field.Flags |= HAS_PRECISION;
-      break;
-    case 'l':
-    case 'L':
-      Field.Flags |= LONG_ARG;
-      break;
-    case '*':
+    if (SetOptionFlag(Field, Character)) {
+      continue;
+    }
+    if (Character == '*') {
       SetWidthOrPrecision(Field, TakeArgument(Call));
-      break;
-    case '0':
-    case '1':
-    case '2':
-    case '3':
-    case '4':
-    case '5':
-    case '6':
-    case '7':
-    case '8':
-    case '9': {
-      if (Character == '0' && (Field.Flags & HAS_PRECISION) == 0) {
-        Field.Flags |= ZERO_PAD;
-      }
-      // The longest run of digits, wrapping modulo 2^64.
-      UINT64 Value = 0;
-      UINT16 Digit = Character;
-      while (Digit >= '0' && Digit <= '9') {
-        Value = Value * DECIMAL_BASE + (Digit - '0');
-        Cursor += FormatBytes;
-        Digit = ReadChar(Cursor, FormatBytes);
-      }
-      SetWidthOrPrecision(Field, Value);
-      // Cursor is on the first character after the digits.
-      continue;
-    }
-    default:
-      break;
-    }
-    if (Character == ' ' || Character == '+' || Character == '-' || Character == ',' ||
-        Character == '.' || Character == 'l' || Character == 'L' || Character == '*') {
-      Cursor += FormatBytes;
-      continue;
-    }
-
-    // The conversion character.
-    switch (Character) {
-    case 'u':
-      Field.Flags = (Field.Flags & ~SIGN_PLUS) | UNSIGNED_ARG;
-      ConvertInteger(Call, Field);
-      return Cursor;
-    case 'd':
-      ConvertInteger(Call, Field);
-      return Cursor;
-    case 'x':
-      Field.Flags |= HEX_RADIX;
-      ConvertInteger(Call, Field);
-      return Cursor;
-    case 'X':
-      Field.Flags |= ZERO_PAD | HEX_RADIX;
-      ConvertInteger(Call, Field);
-      return Cursor;
-    case 'p':
-      Field.Flags = (Field.Flags & ~(SIGN_SPACE | SIGN_PLUS)) | LONG_ARG | ZERO_PAD | HEX_RADIX;
-      ConvertInteger(Call, Field);
-      return Cursor;
-    case LINE_FEED:
-    case CARRIAGE_RETURN:
-      return LineEnd(Cursor, FormatBytes, Character, Field);
-    case NUL_CHAR:
-      // The format ends inside the directive: only the padding a width asks for is printed.
-      Field.Precision = 0;
-      SingleCharacter(Call, Field, NUL_CHAR);
-      Ended = true;
-      return Cursor;
-    default:
-      if (!ConvertExtended(Call, Field, Character)) {
-        // Unrecognised: the character itself, without the "%".
-        SingleCharacter(Call, Field, Character);
-      }
-      return Cursor;
+    } else if (IsDecimalDigit(Character)) {
+      Cursor = ReadNumber(Cursor, FormatBytes, Field);
+    } else {
+      return Convert(Call, Cursor, FormatBytes, Field, Ended);
     }
   }
 }
 
 } // namespace
 
+// Each argument takes one slot, whatever its type; the caller's list pointer is not moved.
 ArgumentSlot TakeArgument(FormatCall &Call) {
   if (Call.NextArgument == nullptr) {
     return 0;
@@ -182,6 +194,9 @@ ArgumentSlot TakeArgument(FormatCall &Call) {
   return *Call.NextArgument++;
 }
 
+// Entry checks refuse a call with 0 before anything is written; then one walk renders the
+// format, each character or directive ending in the output stage, until the format's end or,
+// when writing, until only the terminator's slot is left.
 UINT64 FormatCore(void *Buffer, UINT64 BufferSize, FormatFlags Flags, const void *Format,
                   const ArgumentSlot *Arguments) {
   const bool CountOnly = (Flags & COUNT_ONLY) != 0;

@@ -25,23 +25,23 @@ inline constexpr UINT64 DEFAULT_PRECISION = 1;
 
 // Where produced characters go: a buffer written up to its end position, or a tally only.
 struct OutputSink {
-  UINT8 *Position;     // next character slot of the buffer; null while counting
-  const UINT8 *End;    // slot reserved for the terminator; no other character goes there
-  UINTN BytesPerChar;  // output character width: 1 narrow, 2 wide
-  bool Counting;       // COUNT_ONLY: nothing is written, Tally counts every character
-  UINT64 Tally;        // characters produced so far while counting
+  UINT8 *Position;    // next character slot of the buffer; null while counting
+  const UINT8 *End;   // slot reserved for the terminator; no other character goes there
+  UINTN BytesPerChar; // output character width: 1 narrow, 2 wide
+  bool Counting;      // COUNT_ONLY: nothing is written, Tally counts every character
+  UINT64 Tally;       // characters produced so far while counting
 };
 
 // One format character or directive as the output stage receives it.
 struct Directive {
-  FormatFlags Flags;  // caller's bits plus the directive's options
-  UINT64 Width;       // minimum field length; used only with HAS_WIDTH
-  UINT64 Precision;   // integers: minimum digits; strings: minimum and maximum characters
-  UINT16 Prefix;      // sign of an integer field: '-', '+', ' ', or 0 for none
-  bool Numeric;       // integer field: zero fill goes after the prefix
-  UINT64 Count;       // characters of the argument string to print (integers: set by them)
-  UINTN GroupPhase;   // digits printed since the last comma position
-  const UINT8 *Text;  // argument string; with REVERSED_DIGITS its most significant digit
+  FormatFlags Flags; // caller's bits plus the directive's options
+  UINT64 Width;      // minimum field length; used only with HAS_WIDTH
+  UINT64 Precision;  // integers: minimum digits; strings: minimum and maximum characters
+  UINT16 Prefix;     // sign of an integer field: '-', '+', ' ', or 0 for none
+  bool Numeric;      // integer field: zero fill goes after the prefix
+  UINT64 Count;      // characters of the argument string to print (integers: set by them)
+  UINTN GroupPhase;  // digits printed since the last comma position
+  const UINT8 *Text; // argument string; with REVERSED_DIGITS its most significant digit
 };
 
 // The state of one FormatCore call besides its walk position.

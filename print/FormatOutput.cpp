@@ -48,8 +48,8 @@ UINT64 MeasureLimit(const OutputSink &Sink, const Directive &Field) {
 // counts the prefix and the commas, so the field's count bounds the whole copy.
 void CopyArgument(OutputSink &Sink, Directive &Field, UINTN CharBytes) {
   const bool Reversed = (Field.Flags & REVERSED_DIGITS) != 0;
-  const bool Grouping = Field.Numeric && (Field.Flags & GROUP_COMMAS) != 0 &&
-                        (Field.Flags & HEX_RADIX) == 0;
+  const bool Grouping =
+      Field.Numeric && (Field.Flags & GROUP_COMMAS) != 0 && (Field.Flags & HEX_RADIX) == 0;
   const UINT8 *Text = Field.Text;
   UINT64 Index = Field.Prefix != 0 ? 1 : 0;
   while (Index < Field.Count && !SinkFull(Sink)) {
@@ -123,8 +123,7 @@ void EmitRepeated(OutputSink &Sink, UINT64 Count, UINT16 Character) {
 // Takes Field with its flags, width, precision, prefix and argument string; leaves Count and
 // Precision as the field used them.
 void EmitField(OutputSink &Sink, Directive &Field) {
-  const UINTN CharBytes =
-      (Field.Flags & WIDE_ARGUMENT) != 0 ? WIDE_CHAR_BYTES : NARROW_CHAR_BYTES;
+  const UINTN CharBytes = (Field.Flags & WIDE_ARGUMENT) != 0 ? WIDE_CHAR_BYTES : NARROW_CHAR_BYTES;
   if ((Field.Flags & REVERSED_DIGITS) == 0) {
     Field.Count = ArgumentLength(Field.Text, CharBytes, MeasureLimit(Sink, Field));
   }
