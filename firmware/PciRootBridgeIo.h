@@ -27,6 +27,13 @@ enum EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH : UINT32 {
 };
 static_assert(sizeof(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH) == 4);
 
+// Bytes of one element of the plain widths, 8 to 64 bits; 0 for the FIFO and fill widths.
+constexpr UINTN PciWidthBytes(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH Width) {
+  return Width <= EfiPciWidthUint64 ? UINTN{1} << Width : 0;
+}
+static_assert(PciWidthBytes(EfiPciWidthUint8) == 1 && PciWidthBytes(EfiPciWidthUint32) == 4 &&
+              PciWidthBytes(EfiPciWidthUint64) == 8 && PciWidthBytes(EfiPciWidthFifoUint8) == 0);
+
 struct EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL;
 
 // Reads or writes Count elements of the given width at Address.

@@ -115,9 +115,7 @@ HostRootBridge &HostPlatform::AddRootBridge(const ConfigImage &Image,
   const std::vector<uint8_t> End = EndTag();
   Bridge->Descriptors.insert(Bridge->Descriptors.end(), End.begin(), End.end());
   for (const ConfigFunction &Function : Image) {
-    const uint32_t Key =
-        (uint32_t{Function.Bus} << 8) | (uint32_t{Function.Device} << 3) | Function.Function;
-    Bridge->Functions[Key] = Function;
+    Bridge->Functions[HostFunctionKey(Function.Bus, Function.Device, Function.Function)] = Function;
   }
   Handles.push_back(Bridge->Handle);
   Bridges.push_back(std::move(Bridge));

@@ -54,6 +54,11 @@ struct DecodedPciAddress {
 };
 DecodedPciAddress DecodePciAddress(uint64_t Address);
 
+// The key of a function in a bridge's map: bus, device and function in ascending scan order.
+constexpr uint32_t HostFunctionKey(uint32_t Bus, uint32_t Device, uint32_t Function) {
+  return (Bus << 8) | (Device << 3) | Function;
+}
+
 // ACPI QWORD descriptors for building a bridge's resource list; EndTag closes it.
 std::vector<uint8_t> BusDescriptor(uint64_t Minimum, uint64_t Maximum);
 std::vector<uint8_t> MemoryDescriptor(uint64_t Minimum, uint64_t Maximum);

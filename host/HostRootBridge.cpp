@@ -35,17 +35,11 @@ std::vector<uint8_t> QwordDescriptor(uint8_t Type, uint64_t Minimum, uint64_t Ma
   return Bytes;
 }
 
+// Bytes of one element of Width, or 0 for the widths the bridge does not serve: the survey reads
+// single elements of 8, 16 or 32 bits.
 size_t WidthBytes(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH Width) {
-  switch (Width) {
-  case EfiPciWidthUint8:
-    return 1;
-  case EfiPciWidthUint16:
-    return 2;
-  case EfiPciWidthUint32:
-    return 4;
-  default:
-    return 0;
-  }
+  const size_t Bytes = PciWidthBytes(Width);
+  return Bytes <= sizeof(UINT32) ? Bytes : 0;
 }
 
 // Serves one read from the bridge's image, the way firmware does: all ones where no function
@@ -57,8 +51,8 @@ EFI_STATUS ServeRead(HostRootBridge &Bridge, EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WID
   if (Decoded.Offset + Bytes > PCI_CONFIG_SPACE_BYTES) {
     return EFI_INVALID_PARAMETER;
   }
-  const uint32_t Key = (Decoded.Bus << 8) | (Decoded.Device << 3) | Decoded.Function;
-  const auto Found = Bridge.Functions.find(Key);
+  const auto Found =
+      Bridge.Functions.find(HostFunctionKey(Decoded.Bus, Decoded.Device, Decoded.Function));
   if (Found == Bridge.Functions.end()) {
     std::memset(Buffer, 0xFF, Bytes);
     return EFI_SUCCESS;

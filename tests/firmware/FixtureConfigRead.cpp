@@ -24,16 +24,8 @@ inline constexpr UINT32 PCI_ABSENT_VALUE = 0xFFFFFFFF;
 
 // Bytes of one element of Width, or 0 for the widths a fixture bridge does not serve.
 UINT64 ElementBytes(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH Width) {
-  switch (Width) {
-  case EfiPciWidthUint8:
-    return 1;
-  case EfiPciWidthUint16:
-    return 2;
-  case EfiPciWidthUint32:
-    return 4;
-  default:
-    return 0;
-  }
+  const UINT64 Bytes = PciWidthBytes(Width);
+  return Bytes <= sizeof(UINT32) ? Bytes : 0;
 }
 
 // The function at Bus/Device/Function in Image, or null when none answers there.
