@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes sure the tools and libraries the build and the tests need are present. As root on
 # Debian it installs what is missing with apt; otherwise it names what is missing and fails.
+# With the argument "bench" it also checks what the benchmarks need.
 set -euo pipefail
 
 # What to look for, and the Debian package that provides it.
@@ -18,7 +19,17 @@ requirements=(
   "file:/usr/include/gmock/gmock.h:libgmock-dev"
   "cmd:lspci:pciutils"
   "file:/usr/include/x86_64-linux-gnu/pci/pci.h:libpci-dev"
+  # Sanitizer and libFuzzer runtimes for clang.
+  "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a:libclang-rt-14-dev"
+  "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.ubsan_standalone-x86_64.a:libclang-rt-14-dev"
 )
+if [ "${1:-}" = bench ]; then
+  requirements+=(
+    "file:/usr/include/benchmark/benchmark.h:libbenchmark-dev"
+    "file:/usr/include/fmt/format.h:libfmt-dev"
+    "cmd:valgrind:valgrind"
+  )
+fi
 
 missing_packages() {
   local entry kind what package
@@ -27,6 +38,8 @@ missing_packages() {
     if [ "$kind" = cmd ] && ! command -v "$what" >/dev/null 2>&1; then
       echo "$package"
     elif [ "$kind" = file ] && [ ! -e "$what" ]; then
+      echo "$package"
+    elif [ "$kind" = glob ] && ! compgen -G "$what" >/dev/null; then
       echo "$package"
     fi
   done | sort -u

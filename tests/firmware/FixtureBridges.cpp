@@ -89,9 +89,10 @@ EFI_STATUS EFIAPI FixtureAccessUnsupported(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *,
   return EFI_UNSUPPORTED;
 }
 
-// Every other operation of the protocol (polling, copies, DMA mapping, attributes). Their
-// arguments are ignored; under the firmware's calling convention the caller removes them.
-EFI_STATUS EFIAPI FixtureOperationUnsupported() {
+// Every other operation of the protocol (polling, copies, DMA mapping, attributes). Each takes
+// the protocol first; the rest of their arguments are ignored, and under the firmware's calling
+// convention the caller removes them.
+EFI_STATUS EFIAPI FixtureOperationUnsupported(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *) {
   return EFI_UNSUPPORTED;
 }
 
