@@ -32,20 +32,75 @@ UINT64 FormatLength(const void *Format, bool Wide) {
   return Length;
 }
 
-// Sets Field for the line end at Cursor (a line feed or carriage return) and returns the last
-// format character it consumes: a pair of either order is one line end.
-const UINT8 *LineEnd(const UINT8 *Cursor, UINTN FormatBytes, UINT16 Character, Directive &Field) {
+// A format character that stands for itself: not a directive, a line end or the terminator.
+constexpr bool IsOrdinary(UINT16 Character) {
+  return Character != PERCENT && Character != LINE_FEED && Character != CARRIAGE_RETURN &&
+         Character != NUL_CHAR;
+}
+
+// Copies the run of ordinary characters from Cursor on to Position, until a character that
+// is not ordinary or until no character slot is left before End; returns the position of the
+// first format character not copied. The widths are constants, so that each width pair gets a
+// loop of its own.
+template <UINTN FormatBytes, UINTN OutputBytes>
+const UINT8 *CopyOrdinaryRun(UINT8 *&Position, const UINT8 *End, const UINT8 *Cursor) {
+  UINT8 *Write = Position;
+  while (End - Write >= static_cast<INTN>(OutputBytes)) {
+    const UINT16 Character = ReadChar(Cursor, FormatBytes);
+    if (!IsOrdinary(Character)) {
+      break;
+    }
+    Write[0] = static_cast<UINT8>(Character & NARROW_CHAR_MASK);
+    if constexpr (OutputBytes == WIDE_CHAR_BYTES) {
+      Write[1] = static_cast<UINT8>(Character >> HIGH_BYTE_SHIFT);
+    }
+    Write += OutputBytes;
+    Cursor += FormatBytes;
+  }
+  Position = Write;
+  return Cursor;
+}
+
+// Emits the run of ordinary characters from Cursor on and returns the position of the first
+// format character after it. Each is a one-character field without options, which the output
+// stage emits as it is, so the run is copied directly: until a character that is not ordinary,
+// or, when writing, until no character slot is left before the end position.
+const UINT8 *EmitOrdinaryRun(OutputSink &Sink, const UINT8 *Cursor, UINTN FormatBytes) {
+  if (Sink.Counting) {
+    UINT64 Run = 0;
+    while (IsOrdinary(ReadChar(Cursor, FormatBytes))) {
+      ++Run;
+      Cursor += FormatBytes;
+    }
+    Sink.Tally = SaturatingAdd(Sink.Tally, Run);
+    return Cursor;
+  }
+  const bool WideOutput = Sink.BytesPerChar == WIDE_CHAR_BYTES;
+  if (FormatBytes == WIDE_CHAR_BYTES) {
+    return WideOutput
+               ? CopyOrdinaryRun<WIDE_CHAR_BYTES, WIDE_CHAR_BYTES>(Sink.Position, Sink.End, Cursor)
+               : CopyOrdinaryRun<WIDE_CHAR_BYTES, NARROW_CHAR_BYTES>(Sink.Position, Sink.End,
+                                                                     Cursor);
+  }
+  return WideOutput
+             ? CopyOrdinaryRun<NARROW_CHAR_BYTES, WIDE_CHAR_BYTES>(Sink.Position, Sink.End, Cursor)
+             : CopyOrdinaryRun<NARROW_CHAR_BYTES, NARROW_CHAR_BYTES>(Sink.Position, Sink.End,
+                                                                     Cursor);
+}
+
+// Chooses the text of the line end at Cursor (a line feed or carriage return) and returns the
+// last format character it consumes: a pair of either order is one line end.
+const UINT8 *LineEnd(const UINT8 *Cursor, UINTN FormatBytes, UINT16 Character, const CHAR8 *&Text) {
   const UINT16 Next = ReadChar(Cursor + FormatBytes, FormatBytes);
-  Field.Flags &= ~WIDE_ARGUMENT;
   if (Character == LINE_FEED) {
-    Field.Text = AsBytes(LINE_END_TEXT);
+    Text = LINE_END_TEXT;
     return Next == CARRIAGE_RETURN ? Cursor + FormatBytes : Cursor;
   }
   if (Next == LINE_FEED) {
-    Field.Text = AsBytes(LINE_END_TEXT);
+    Text = LINE_END_TEXT;
     return Cursor + FormatBytes;
   }
-  Field.Text = AsBytes(LONE_CARRIAGE_RETURN_TEXT);
+  Text = LONE_CARRIAGE_RETURN_TEXT;
   return Cursor;
 }
 
@@ -145,9 +200,14 @@ const UINT8 *Convert(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes, D
     Field.Flags = (Field.Flags & ~(SIGN_SPACE | SIGN_PLUS)) | LONG_ARG | ZERO_PAD | HEX_RADIX;
     break;
   case LINE_FEED:
-  case CARRIAGE_RETURN:
+  case CARRIAGE_RETURN: {
     // The "%" is dropped; width and precision apply to the line end.
-    return LineEnd(Cursor, FormatBytes, Character, Field);
+    const CHAR8 *Text = nullptr;
+    Cursor = LineEnd(Cursor, FormatBytes, Character, Text);
+    Field.Flags &= ~WIDE_ARGUMENT;
+    Field.Text = AsBytes(Text);
+    return Cursor;
+  }
   case NUL_CHAR:
     // Only the padding that a width already asks for is printed.
     Field.Precision = 0;
@@ -185,14 +245,6 @@ const UINT8 *ParseDirective(FormatCall &Call, const UINT8 *Cursor, UINTN FormatB
 }
 
 } // namespace
-
-// Each argument takes one slot, whatever its type; the caller's list pointer is not moved.
-ArgumentSlot TakeArgument(FormatCall &Call) {
-  if (Call.NextArgument == nullptr) {
-    return 0;
-  }
-  return *Call.NextArgument++;
-}
 
 // Entry checks refuse a call with 0 before anything is written; then one walk renders the
 // format, each character or directive ending in the output stage, until the format's end or,
@@ -240,17 +292,24 @@ UINT64 FormatCore(void *Buffer, UINT64 BufferSize, FormatFlags Flags, const void
     if (Character == NUL_CHAR || SinkFull(Call.Sink)) {
       break;
     }
-    Directive Field{};
-    Field.Flags = Flags & CALLER_FLAGS;
-    Field.Precision = DEFAULT_PRECISION;
-    if (Character == LINE_FEED || Character == CARRIAGE_RETURN) {
-      Cursor = LineEnd(Cursor, FormatBytes, Character, Field);
-    } else if (Character == PERCENT) {
-      Cursor = ParseDirective(Call, Cursor + FormatBytes, FormatBytes, Field, Ended);
-    } else {
-      SingleCharacter(Call, Field, Character);
+    if (IsOrdinary(Character)) {
+      Cursor = EmitOrdinaryRun(Call.Sink, Cursor, FormatBytes);
+      continue;
     }
-    EmitField(Call.Sink, Field);
+    if (Character == LINE_FEED || Character == CARRIAGE_RETURN) {
+      // A line end outside a directive has no options: its characters are emitted as they are.
+      const CHAR8 *Text = nullptr;
+      Cursor = LineEnd(Cursor, FormatBytes, Character, Text);
+      for (; *Text != '\0'; ++Text) {
+        EmitChar(Call.Sink, static_cast<UINT8>(*Text));
+      }
+    } else {
+      Directive Field{};
+      Field.Flags = Flags & CALLER_FLAGS;
+      Field.Precision = DEFAULT_PRECISION;
+      Cursor = ParseDirective(Call, Cursor + FormatBytes, FormatBytes, Field, Ended);
+      EmitField(Call.Sink, Field);
+    }
     Cursor += FormatBytes;
   }
 

@@ -66,11 +66,16 @@ constexpr UINT64 SaturatingAdd(UINT64 A, UINT64 B) {
 }
 
 // Reads the character at Text, CharBytes (1 or 2) bytes low byte first, masked to its width.
-constexpr UINT16 ReadChar(const UINT8 *Text, UINTN CharBytes) {
+// On the little-endian targets the system is built for, a wide character is one 16-bit load
+// from a possibly unaligned address.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__);
+inline UINT16 ReadChar(const UINT8 *Text, UINTN CharBytes) {
   if (CharBytes == NARROW_CHAR_BYTES) {
     return static_cast<UINT16>(Text[0] & NARROW_CHAR_MASK);
   }
-  return static_cast<UINT16>((Text[0] | (Text[1] << HIGH_BYTE_SHIFT)) & WIDE_CHAR_MASK);
+  UINT16 Character = 0;
+  __builtin_memcpy(&Character, Text, sizeof(Character));
+  return Character;
 }
 
 // Views a narrow string as the bytes the output stage reads.
@@ -78,14 +83,57 @@ inline const UINT8 *AsBytes(const CHAR8 *Text) {
   return reinterpret_cast<const UINT8 *>(Text);
 }
 
-// Takes the next 8-byte argument slot of Call; a null argument list reads as zeros.
-ArgumentSlot TakeArgument(FormatCall &Call);
+// Takes the next 8-byte argument slot of Call; a null argument list reads as zeros. Each
+// argument takes one slot, whatever its type; the caller's list pointer is not moved.
+inline ArgumentSlot TakeArgument(FormatCall &Call) {
+  if (Call.NextArgument == nullptr) {
+    return 0;
+  }
+  return *Call.NextArgument++;
+}
 
-// True when Sink writes a buffer and no character slot is left before its end position.
-bool SinkFull(const OutputSink &Sink);
+// Character slots left before the end position of a writing sink; 0 while counting.
+inline UINT64 SinkRoom(const OutputSink &Sink) {
+  if (Sink.Counting || Sink.Position == nullptr || Sink.Position >= Sink.End) {
+    return 0;
+  }
+  // Bytes per character are 1 or 2: a shift instead of a division.
+  const auto Bytes = static_cast<UINT64>(Sink.End - Sink.Position);
+  return Sink.BytesPerChar == WIDE_CHAR_BYTES ? Bytes >> 1 : Bytes;
+}
+
+// True when Sink writes a buffer and no character slot is left before its end position; a
+// counting sink has no end.
+inline bool SinkFull(const OutputSink &Sink) {
+  return !Sink.Counting && SinkRoom(Sink) == 0;
+}
 
 // Produces Count copies of Character: written up to the end position, or added to the tally.
 void EmitRepeated(OutputSink &Sink, UINT64 Count, UINT16 Character);
+
+// Produces one Character, as EmitRepeated with a count of 1 does: written when a whole
+// character fits before the end position, or added to the tally. Returns false, having
+// produced nothing, when the sink is full. Inline, as most characters of a rendering pass
+// through it.
+inline bool EmitChar(OutputSink &Sink, UINT16 Character) {
+  if (Sink.Counting) {
+    Sink.Tally = SaturatingAdd(Sink.Tally, 1);
+    return true;
+  }
+  // The sink's members are read before the byte stores, which could alias them.
+  UINT8 *Position = Sink.Position;
+  const UINT8 *End = Sink.End;
+  const UINTN CharBytes = Sink.BytesPerChar;
+  if (Position == nullptr || Position >= End || static_cast<UINTN>(End - Position) < CharBytes) {
+    return false;
+  }
+  Position[0] = static_cast<UINT8>(Character & NARROW_CHAR_MASK);
+  if (CharBytes == WIDE_CHAR_BYTES) {
+    Position[1] = static_cast<UINT8>(Character >> HIGH_BYTE_SHIFT);
+  }
+  Sink.Position = Position + CharBytes;
+  return true;
+}
 
 // The common output stage: measures the argument string of Field, then emits the width
 // padding, the prefix and precision fill, the characters (with commas for grouped decimals)

@@ -13,14 +13,6 @@ constexpr UINT16 ZERO_CHAR = '0';
 constexpr UINT16 COMMA_CHAR = ',';
 constexpr UINTN COMMA_GROUP_DIGITS = 3;
 
-// Character slots left before the end position of a writing sink; 0 while counting.
-UINT64 SinkRoom(const OutputSink &Sink) {
-  if (Sink.Counting || Sink.Position == nullptr || Sink.Position >= Sink.End) {
-    return 0;
-  }
-  return static_cast<UINT64>(Sink.End - Sink.Position) / Sink.BytesPerChar;
-}
-
 // Characters of Text before its first NUL (under the width's mask), at most Limit.
 UINT64 ArgumentLength(const UINT8 *Text, UINTN CharBytes, UINT64 Limit) {
   UINT64 Length = 0;
@@ -52,12 +44,12 @@ void CopyArgument(OutputSink &Sink, Directive &Field, UINTN CharBytes) {
       Field.Numeric && (Field.Flags & GROUP_COMMAS) != 0 && (Field.Flags & HEX_RADIX) == 0;
   const UINT8 *Text = Field.Text;
   UINT64 Index = Field.Prefix != 0 ? 1 : 0;
-  while (Index < Field.Count && !SinkFull(Sink)) {
+  // The copy ends at the string's NUL or when the sink is full.
+  while (Index < Field.Count) {
     const UINT16 Character = ReadChar(Text, CharBytes);
-    if (Character == 0) {
+    if (Character == 0 || !EmitChar(Sink, Character)) {
       break;
     }
-    EmitRepeated(Sink, 1, Character);
     // A digit run ends at the NUL before its least significant digit, so the step back
     // never leaves the scratch area.
     Text = Reversed ? Text - CharBytes : Text + CharBytes;
@@ -66,7 +58,7 @@ void CopyArgument(OutputSink &Sink, Directive &Field, UINTN CharBytes) {
       Field.GroupPhase = 0;
       ++Index;
       if (Index < Field.Count) {
-        EmitRepeated(Sink, 1, COMMA_CHAR);
+        EmitChar(Sink, COMMA_CHAR);
       }
     }
   }
@@ -103,16 +95,14 @@ UINT8 *FillChars(UINT8 *Position, const UINT8 *End, INT64 Count, UINT16 Characte
   return Position;
 }
 
-// A counting sink has no end; a writing one is full when no whole character fits before End.
-bool SinkFull(const OutputSink &Sink) {
-  return !Sink.Counting && SinkRoom(Sink) == 0;
-}
-
 // Counted characters are added to the tally at once, whatever their number; written ones are
 // cut to the room left, which is at most FORMAT_MAX_CHARS and so fits FillChars' signed count.
 void EmitRepeated(OutputSink &Sink, UINT64 Count, UINT16 Character) {
   if (Sink.Counting) {
     Sink.Tally = SaturatingAdd(Sink.Tally, Count);
+    return;
+  }
+  if (Count == 0) {
     return;
   }
   const UINT64 Written = MinU64(Count, SinkRoom(Sink));

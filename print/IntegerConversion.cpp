@@ -49,6 +49,39 @@ UINT64 GrowPrecision(UINT64 Precision) {
   return SaturatingAdd(Precision, 1);
 }
 
+// Stores the digits of Value in Radix after Scratch, least significant first; returns the last
+// one stored.
+template <UINTN Radix>
+CHAR8 *StoreDigits(CHAR8 *Scratch, UINT64 Value) {
+  CHAR8 *Digit = Scratch;
+  do {
+    *++Digit = DIGIT_CHARS[Value % Radix];
+    Value /= Radix;
+  } while (Value != 0);
+  return Digit;
+}
+
+// Decimal digit pairs "00" to "99": two digits per division.
+constexpr UINT64 DECIMAL_PAIR_BASE = 100;
+constexpr CHAR8 DECIMAL_PAIRS[] = "00010203040506070809101112131415161718192021222324252627282930"
+                                  "31323334353637383940414243444546474849505152535455565758596061"
+                                  "62636465666768697071727374757677787980818283848586878889909192"
+                                  "93949596979899";
+static_assert(sizeof(DECIMAL_PAIRS) == 2 * DECIMAL_PAIR_BASE + 1);
+static_assert(DECIMAL_PAIRS[2 * UINTN{42}] == '4' && DECIMAL_PAIRS[2 * UINTN{42} + 1] == '2');
+
+// StoreDigits for radix 10, two digits at a time while at least three are left.
+CHAR8 *StoreDecimalDigits(CHAR8 *Scratch, UINT64 Value) {
+  CHAR8 *Digit = Scratch;
+  while (Value >= DECIMAL_PAIR_BASE) {
+    const UINT64 Pair = 2 * (Value % DECIMAL_PAIR_BASE);
+    Value /= DECIMAL_PAIR_BASE;
+    *++Digit = DECIMAL_PAIRS[Pair + 1];
+    *++Digit = DECIMAL_PAIRS[Pair];
+  }
+  return StoreDigits<DECIMAL_RADIX>(Digit, Value);
+}
+
 } // namespace
 
 // Stores a NUL at Scratch and the digits of Value after it, least significant first (a value
@@ -58,8 +91,15 @@ CHAR8 *ValueToDigits(CHAR8 *Scratch, UINT64 Value, UINTN Radix) {
   if (Radix < 2 || Radix > HEX_RADIX_BASE) {
     Radix = DECIMAL_RADIX;
   }
+  *Scratch = '\0';
+  // The two radixes in use divide by constants, which compile to multiplications and shifts.
+  if (Radix == DECIMAL_RADIX) {
+    return StoreDecimalDigits(Scratch, Value);
+  }
+  if (Radix == HEX_RADIX_BASE) {
+    return StoreDigits<HEX_RADIX_BASE>(Scratch, Value);
+  }
   CHAR8 *Digit = Scratch;
-  *Digit = '\0';
   do {
     *++Digit = DIGIT_CHARS[Value % Radix];
     Value /= Radix;

@@ -1,0 +1,4 @@
+// Registration of the Google Benchmark cases.
+#pragma once
+
+void RegisterBenchmarks();
