@@ -1,10 +1,14 @@
-# Two entry points: `make run` boots the driver in QEMU/OVMF and shows the firmware console;
-# `make test` runs the whole test suite. Both install what they need first (apt, as root).
+# Entry points: `make run` boots the driver in QEMU/OVMF and shows the firmware console;
+# `make test` runs the whole test suite, then the host suite again under ASan and UBSan with
+# the fuzz targets; `make bench` measures the format engine, the scan and the image. Each
+# installs what it needs first (apt, as root).
 
 BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+BENCH_BUILD ?= build-bench
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
 
-.PHONY: all deps configure build run run-demo test clean
+.PHONY: all deps configure build run run-demo test test-plain test-sanitize bench clean
 
 all: build
 
@@ -22,8 +26,23 @@ build: configure
 run: build
 	@python3 scripts/run-firmware.py --show --image $(BUILD)/DemoBridges.efi --image $(BUILD)/RbarSurvey.efi
 
-test: build
+test: test-plain test-sanitize
+
+test-plain: build
 	@ctest --test-dir $(BUILD) --output-on-failure -j2
 
+# The host suite and the fuzz targets (corpus replay, then a bounded run each) under ASan and
+# UBSan. Firmware boots and image checks concern the EFI image, which is never instrumented.
+test-sanitize: deps
+	@cmake -S . -B $(SANITIZE_BUILD) $(CMAKE_FLAGS) -DRBAR_FUZZ=ON >/dev/null
+	@cmake --build $(SANITIZE_BUILD)
+	@ctest --test-dir $(SANITIZE_BUILD) --output-on-failure -j2 -LE 'firmware|image'
+
+bench:
+	@scripts/ensure-deps.sh bench
+	@cmake -S . -B $(BENCH_BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DRBAR_BENCH=ON >/dev/null
+	@cmake --build $(BENCH_BUILD)
+	@scripts/run-benchmarks.py --build $(BENCH_BUILD) --output docs/performance.md
+
 clean:
-	@rm -rf $(BUILD)
+	@rm -rf $(BUILD) $(SANITIZE_BUILD) $(BENCH_BUILD)
