@@ -225,6 +225,40 @@ const UINT8 *Convert(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes, D
   return Cursor;
 }
 
+// Recognises, right after a "%", an integer directive that is a conversion alone: any number
+// of "l" or "L", then "d", "u", "x", "X" or "p", with no option, width or precision. Returns
+// the conversion character's position and sets Conversion to the flags it implies, or returns
+// null for any other directive. The "0" fill that "X" and "p" ask for needs a width, so their
+// ZERO_PAD is left out.
+const UINT8 *PlainIntegerDirective(const UINT8 *Cursor, UINTN FormatBytes,
+                                   FormatFlags &Conversion) {
+  FormatFlags Flags = 0;
+  UINT16 Character = ReadChar(Cursor, FormatBytes);
+  while (Character == 'l' || Character == 'L') {
+    Flags |= LONG_ARG;
+    Cursor += FormatBytes;
+    Character = ReadChar(Cursor, FormatBytes);
+  }
+  switch (Character) {
+  case 'd':
+    break;
+  case 'u':
+    Flags |= UNSIGNED_ARG;
+    break;
+  case 'x':
+  case 'X':
+    Flags |= HEX_RADIX;
+    break;
+  case 'p':
+    Flags |= LONG_ARG | HEX_RADIX;
+    break;
+  default:
+    return nullptr;
+  }
+  Conversion = Flags;
+  return Cursor;
+}
+
 // Parses the directive whose "%" is just before Cursor: options in any order and number, then
 // the conversion character. Returns the last format character the directive consumes.
 const UINT8 *ParseDirective(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes,
@@ -304,11 +338,19 @@ UINT64 FormatCore(void *Buffer, UINT64 BufferSize, FormatFlags Flags, const void
         EmitChar(Call.Sink, static_cast<UINT8>(*Text));
       }
     } else {
-      Directive Field{};
-      Field.Flags = Flags & CALLER_FLAGS;
-      Field.Precision = DEFAULT_PRECISION;
-      Cursor = ParseDirective(Call, Cursor + FormatBytes, FormatBytes, Field, Ended);
-      EmitField(Call.Sink, Field);
+      // The report's own directives are plain integers; they skip the general parse.
+      FormatFlags Conversion = 0;
+      const UINT8 *Plain = PlainIntegerDirective(Cursor + FormatBytes, FormatBytes, Conversion);
+      if (Plain != nullptr) {
+        EmitPlainInteger(Call, Conversion);
+        Cursor = Plain;
+      } else {
+        Directive Field{};
+        Field.Flags = Flags & CALLER_FLAGS;
+        Field.Precision = DEFAULT_PRECISION;
+        Cursor = ParseDirective(Call, Cursor + FormatBytes, FormatBytes, Field, Ended);
+        EmitField(Call.Sink, Field);
+      }
     }
     Cursor += FormatBytes;
   }
@@ -316,7 +358,12 @@ UINT64 FormatCore(void *Buffer, UINT64 BufferSize, FormatFlags Flags, const void
   if (CountOnly) {
     return Call.Sink.Tally;
   }
-  // The terminator goes at the write position, which is at most the end position.
-  FillChars(Call.Sink.Position, Call.Sink.Position + OutputBytes, 1, NUL_CHAR, OutputBytes);
+  // The terminator goes at the write position, which is at most the end position, so its
+  // slot is always there.
+  UINT8 *Terminator = Call.Sink.Position;
+  Terminator[0] = 0;
+  if (OutputBytes == WIDE_CHAR_BYTES) {
+    Terminator[1] = 0;
+  }
   return static_cast<UINT64>(Call.Sink.Position - Start) / OutputBytes;
 }

@@ -105,7 +105,9 @@ inline UINT64 SinkRoom(const OutputSink &Sink) {
 // True when Sink writes a buffer and no character slot is left before its end position; a
 // counting sink has no end.
 inline bool SinkFull(const OutputSink &Sink) {
-  return !Sink.Counting && SinkRoom(Sink) == 0;
+  // SinkRoom(Sink) == 0, without its division.
+  return !Sink.Counting && (Sink.Position == nullptr || Sink.Position >= Sink.End ||
+                            static_cast<UINTN>(Sink.End - Sink.Position) < Sink.BytesPerChar);
 }
 
 // Produces Count copies of Character: written up to the end position, or added to the tally.
@@ -135,6 +137,10 @@ inline bool EmitChar(OutputSink &Sink, UINT16 Character) {
   return true;
 }
 
+// Produces the Count digits of a digit run, read backwards from MostSignificant: written up to
+// the end position, or added to the tally.
+void EmitDigitRun(OutputSink &Sink, const CHAR8 *MostSignificant, UINT64 Count);
+
 // The common output stage: measures the argument string of Field, then emits the width
 // padding, the prefix and precision fill, the characters (with commas for grouped decimals)
 // and the trailing padding of a left-aligned field.
@@ -144,6 +150,11 @@ void EmitField(OutputSink &Sink, Directive &Field);
 // argument slot, writes its digit run into Call's scratch area and sets Field for the output
 // stage.
 void ConvertInteger(FormatCall &Call, Directive &Field);
+
+// An integer directive without options, width or precision ("%d", "%lu", "%x" and the like),
+// with its conversion flags in Flags: takes the argument slot and emits the field, bypassing
+// the output stage, whose result it matches.
+void EmitPlainInteger(FormatCall &Call, FormatFlags Flags);
 
 // Conversions a, s, S, c, g, t and r. Returns false, leaving Field untouched, for any other
 // Conversion character.

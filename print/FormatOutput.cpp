@@ -35,6 +35,52 @@ UINT64 MeasureLimit(const OutputSink &Sink, const Directive &Field) {
   return Limit;
 }
 
+// Writes Count characters of Text, CharBytes (1 or 2) each, at Position, which has room for
+// them all; Text is read forwards, or backwards for a digit run. Returns the position after
+// the last one.
+UINT8 *WriteText(UINT8 *Position, UINTN OutputBytes, const UINT8 *Text, UINTN CharBytes,
+                 bool Reversed, UINT64 Count) {
+  const INTN Step = Reversed ? -static_cast<INTN>(CharBytes) : static_cast<INTN>(CharBytes);
+  // Texts are short (digit runs, names): a plain loop beats an unrolled one's set-up.
+#pragma clang loop unroll(disable) vectorize(disable)
+  for (UINT64 Index = 0; Index < Count; ++Index) {
+    const UINT16 Character = ReadChar(Text, CharBytes);
+    Position[0] = static_cast<UINT8>(Character & NARROW_CHAR_MASK);
+    if (OutputBytes == WIDE_CHAR_BYTES) {
+      Position[1] = static_cast<UINT8>(Character >> HIGH_BYTE_SHIFT);
+    }
+    Position += OutputBytes;
+    Text += Step;
+  }
+  return Position;
+}
+
+// Writes Count copies of Character at Position, which has room for them all; returns the
+// position after the last one.
+UINT8 *WriteRepeated(UINT8 *Position, UINTN OutputBytes, UINT64 Count, UINT16 Character) {
+  // Fills are short (a field's padding): a plain loop beats an unrolled one's set-up.
+#pragma clang loop unroll(disable) vectorize(disable)
+  for (UINT64 Index = 0; Index < Count; ++Index) {
+    Position[0] = static_cast<UINT8>(Character & NARROW_CHAR_MASK);
+    if (OutputBytes == WIDE_CHAR_BYTES) {
+      Position[1] = static_cast<UINT8>(Character >> HIGH_BYTE_SHIFT);
+    }
+    Position += OutputBytes;
+  }
+  return Position;
+}
+
+// Produces Count characters of Text, none of them NUL, read forwards or backwards: written up
+// to the end position, or added to the tally.
+void EmitText(OutputSink &Sink, const UINT8 *Text, UINTN CharBytes, bool Reversed, UINT64 Count) {
+  if (Sink.Counting) {
+    Sink.Tally = SaturatingAdd(Sink.Tally, Count);
+    return;
+  }
+  const UINT64 Written = MinU64(Count, SinkRoom(Sink));
+  Sink.Position = WriteText(Sink.Position, Sink.BytesPerChar, Text, CharBytes, Reversed, Written);
+}
+
 // Emits the characters of Field's argument string, reading forwards, or backwards for a digit
 // run, and inserts a comma after every third digit of a grouped decimal field. The index
 // counts the prefix and the commas, so the field's count bounds the whole copy.
@@ -44,7 +90,15 @@ void CopyArgument(OutputSink &Sink, Directive &Field, UINTN CharBytes) {
       Field.Numeric && (Field.Flags & GROUP_COMMAS) != 0 && (Field.Flags & HEX_RADIX) == 0;
   const UINT8 *Text = Field.Text;
   UINT64 Index = Field.Prefix != 0 ? 1 : 0;
-  // The copy ends at the string's NUL or when the sink is full.
+  if (!Grouping) {
+    // Each character left in the count is one to print: a measured string's count stops
+    // before its NUL, and a digit run's is its digits and the prefix.
+    if (Index < Field.Count) {
+      EmitText(Sink, Text, CharBytes, Reversed, Field.Count - Index);
+    }
+    return;
+  }
+  // The copy ends at the digit run's NUL or when the sink is full.
   while (Index < Field.Count) {
     const UINT16 Character = ReadChar(Text, CharBytes);
     if (Character == 0 || !EmitChar(Sink, Character)) {
@@ -54,7 +108,7 @@ void CopyArgument(OutputSink &Sink, Directive &Field, UINTN CharBytes) {
     // never leaves the scratch area.
     Text = Reversed ? Text - CharBytes : Text + CharBytes;
     ++Index;
-    if (Grouping && ++Field.GroupPhase == COMMA_GROUP_DIGITS) {
+    if (++Field.GroupPhase == COMMA_GROUP_DIGITS) {
       Field.GroupPhase = 0;
       ++Index;
       if (Index < Field.Count) {
@@ -82,32 +136,32 @@ UINT64 WideStrLenBounded(const CHAR16 *String) {
 UINT8 *FillChars(UINT8 *Position, const UINT8 *End, INT64 Count, UINT16 Character,
                  UINTN BytesPerChar) {
   const UINTN Step = BytesPerChar == NARROW_CHAR_BYTES ? NARROW_CHAR_BYTES : WIDE_CHAR_BYTES;
-  for (INT64 Written = 0; Written < Count; ++Written) {
-    if (Position == nullptr || Position >= End || static_cast<UINTN>(End - Position) < Step) {
-      break;
-    }
-    Position[0] = static_cast<UINT8>(Character & NARROW_CHAR_MASK);
-    if (Step == WIDE_CHAR_BYTES) {
-      Position[1] = static_cast<UINT8>(Character >> HIGH_BYTE_SHIFT);
-    }
-    Position += Step;
+  if (Position == nullptr || Position >= End || Count <= 0) {
+    return Position;
   }
-  return Position;
+  // Whole character slots before End.
+  const UINT64 Room = static_cast<UINT64>(End - Position) / Step;
+  return WriteRepeated(Position, Step, MinU64(static_cast<UINT64>(Count), Room), Character);
 }
 
 // Counted characters are added to the tally at once, whatever their number; written ones are
-// cut to the room left, which is at most FORMAT_MAX_CHARS and so fits FillChars' signed count.
+// cut to the room left.
 void EmitRepeated(OutputSink &Sink, UINT64 Count, UINT16 Character) {
   if (Sink.Counting) {
     Sink.Tally = SaturatingAdd(Sink.Tally, Count);
     return;
   }
+  // Most fields have no padding or fill at all.
   if (Count == 0) {
     return;
   }
   const UINT64 Written = MinU64(Count, SinkRoom(Sink));
-  Sink.Position =
-      FillChars(Sink.Position, Sink.End, static_cast<INT64>(Written), Character, Sink.BytesPerChar);
+  Sink.Position = WriteRepeated(Sink.Position, Sink.BytesPerChar, Written, Character);
+}
+
+// A digit run is narrow and read backwards from its most significant digit.
+void EmitDigitRun(OutputSink &Sink, const CHAR8 *MostSignificant, UINT64 Count) {
+  EmitText(Sink, AsBytes(MostSignificant), NARROW_CHAR_BYTES, true, Count);
 }
 
 // Takes Field with its flags, width, precision, prefix and argument string; leaves Count and

@@ -70,7 +70,8 @@ constexpr CHAR8 DECIMAL_PAIRS[] = "000102030405060708091011121314151617181920212
 static_assert(sizeof(DECIMAL_PAIRS) == 2 * DECIMAL_PAIR_BASE + 1);
 static_assert(DECIMAL_PAIRS[2 * UINTN{42}] == '4' && DECIMAL_PAIRS[2 * UINTN{42} + 1] == '2');
 
-// StoreDigits for radix 10, two digits at a time while at least three are left.
+// StoreDigits for radix 10, two digits at a time while at least three are left; the last one
+// or two digits come straight from the tables, without a division.
 CHAR8 *StoreDecimalDigits(CHAR8 *Scratch, UINT64 Value) {
   CHAR8 *Digit = Scratch;
   while (Value >= DECIMAL_PAIR_BASE) {
@@ -79,7 +80,33 @@ CHAR8 *StoreDecimalDigits(CHAR8 *Scratch, UINT64 Value) {
     *++Digit = DECIMAL_PAIRS[Pair + 1];
     *++Digit = DECIMAL_PAIRS[Pair];
   }
-  return StoreDigits<DECIMAL_RADIX>(Digit, Value);
+  if (Value >= DECIMAL_RADIX) {
+    *++Digit = DECIMAL_PAIRS[2 * Value + 1];
+    *++Digit = DECIMAL_PAIRS[2 * Value];
+    return Digit;
+  }
+  *++Digit = DIGIT_CHARS[Value];
+  return Digit;
+}
+
+// The value whose digits an integer conversion prints, from its argument Value and the
+// conversion's Flags. A negative signed decimal gives its magnitude, negated in 64-bit
+// arithmetic so that the most negative value prints as its unsigned magnitude, and sets Prefix
+// to "-"; a 32-bit unsigned decimal, and a negative 32-bit hexadecimal, are cut to their low
+// 32 bits. Any other value is printed as it is, and Prefix is left unchanged.
+UINT64 PrintedValue(UINT64 Value, FormatFlags Flags, UINT16 &Prefix) {
+  const bool Negative = static_cast<INT64>(Value) < 0;
+  if ((Flags & HEX_RADIX) != 0) {
+    return Negative && (Flags & LONG_ARG) == 0 ? Value & LOW_32_BITS : Value;
+  }
+  if (Negative && (Flags & UNSIGNED_ARG) == 0) {
+    Prefix = MINUS_PREFIX;
+    return 0 - Value;
+  }
+  if ((Flags & (UNSIGNED_ARG | LONG_ARG)) == UNSIGNED_ARG) {
+    return Value & LOW_32_BITS;
+  }
+  return Value;
 }
 
 } // namespace
@@ -111,30 +138,17 @@ CHAR8 *ValueToDigits(CHAR8 *Scratch, UINT64 Value, UINTN Radix) {
 // hexadecimal ones, LONG_ARG for "p" or "l"); leaves a numeric field with a reversed digit
 // run whose count includes prefix and commas.
 void ConvertInteger(FormatCall &Call, Directive &Field) {
-  UINT64 Value = IntegerArgument(TakeArgument(Call), Field.Flags);
-  const bool Negative = static_cast<INT64>(Value) < 0;
   Field.Prefix = SignPrefix(Field.Flags);
-
-  UINTN Radix = HEX_RADIX_BASE;
   const bool Hex = (Field.Flags & HEX_RADIX) != 0;
   const bool Grouping = !Hex && (Field.Flags & GROUP_COMMAS) != 0;
-  if (!Hex) {
-    Radix = DECIMAL_RADIX;
-    // Grouped decimals take neither a precision nor zero fill.
-    if (Grouping) {
-      Field.Flags &= ~ZERO_PAD;
-      Field.Precision = DEFAULT_PRECISION;
-    }
-    if (Negative && (Field.Flags & UNSIGNED_ARG) == 0) {
-      // Negation in 64-bit arithmetic: the most negative value prints as its magnitude.
-      Field.Prefix = MINUS_PREFIX;
-      Value = 0 - Value;
-    } else if ((Field.Flags & (UNSIGNED_ARG | LONG_ARG)) == UNSIGNED_ARG) {
-      Value &= LOW_32_BITS;
-    }
-  } else if (Negative && (Field.Flags & LONG_ARG) == 0) {
-    Value &= LOW_32_BITS;
+  // Grouped decimals take neither a precision nor zero fill.
+  if (Grouping) {
+    Field.Flags &= ~ZERO_PAD;
+    Field.Precision = DEFAULT_PRECISION;
   }
+  const UINT64 Value =
+      PrintedValue(IntegerArgument(TakeArgument(Call), Field.Flags), Field.Flags, Field.Prefix);
+  const UINTN Radix = Hex ? HEX_RADIX_BASE : DECIMAL_RADIX;
 
   CHAR8 *MostSignificant = ValueToDigits(Call.Scratch, Value, Radix);
   UINT64 Digits = static_cast<UINT64>(MostSignificant - Call.Scratch);
@@ -160,4 +174,20 @@ void ConvertInteger(FormatCall &Call, Directive &Field) {
   if ((Field.Flags & ZERO_FILL_TEST) == ZERO_FILL_WANTED) {
     Field.Precision = Field.Width;
   }
+}
+
+// A directive that is a conversion alone: no option, width or precision, so its precision is
+// the default 1, which a digit run always meets, and only a negative signed decimal has a
+// prefix. What ConvertInteger and the output stage would produce is therefore the prefix and
+// the digits as they are, which go to the sink straight from the scratch area.
+void EmitPlainInteger(FormatCall &Call, FormatFlags Flags) {
+  UINT16 Prefix = 0;
+  const UINT64 Value = PrintedValue(IntegerArgument(TakeArgument(Call), Flags), Flags, Prefix);
+  const CHAR8 *MostSignificant = (Flags & HEX_RADIX) != 0
+                                     ? StoreDigits<HEX_RADIX_BASE>(Call.Scratch, Value)
+                                     : StoreDecimalDigits(Call.Scratch, Value);
+  if (Prefix != 0) {
+    EmitChar(Call.Sink, Prefix);
+  }
+  EmitDigitRun(Call.Sink, MostSignificant, static_cast<UINT64>(MostSignificant - Call.Scratch));
 }

@@ -157,6 +157,42 @@ const FormatRow Rows[] = {
      u"12 0000000A-000B-00C0-0102-030405060708 AB 00000007 12/07/2026  22:05 99"},
 };
 
+// A directive that is an integer conversion alone (any "l", then d, u, x, X or p) is printed
+// straight from its digits; each row pairs it with the nearest directives that are not.
+const FormatRow PlainIntegerRows[] = {
+    // Width 0 and 1, a precision of 1, zero fill: the general field, same digits.
+    {__LINE__, u"%d|%0d|%1d|%.1d|%01d", {42, 42, 42, 42, 42}, u"42|42|42|42|42"},
+    {__LINE__, u"%d|%1d|%3d|%.3d", {MINUS(-7), MINUS(-7), MINUS(-7), MINUS(-7)}, u"-7|-7| -7|-007"},
+    {__LINE__, u"%X|%1X|%4X|%x|%4x", {0xAB, 0xAB, 0xAB, 0xAB, 0xAB}, u"AB|AB|00AB|AB|  AB"},
+    {__LINE__, u"%p|%5p|%lp", {MINUS(-1), 0x12, 0xAB}, u"FFFFFFFFFFFFFFFF|00012|AB"},
+    // Zero keeps its digit without a precision of 0.
+    {__LINE__, u"%d|%u|%x|%p|%.0d|%.0x", {0, 0, 0, 0, 0, 0}, u"0|0|0|0||"},
+    // Options: commas and signs take the general path.
+    {__LINE__, u"%,d|%d|%+d|% d|%d", {1234567, 1234567, 5, 5, 5}, u"1,234,567|1234567|+5| 5|5"},
+    // "l" repeated, in either case; "l" before a conversion that is not an integer.
+    {__LINE__,
+     u"%llu|%Lu|%lLx|%u",
+     {MINUS(-1), MINUS(-2), MINUS(-1), MINUS(-1)},
+     u"18446744073709551615|18446744073709551614|FFFFFFFFFFFFFFFF|4294967295"},
+    {__LINE__, u"%lk|%lc|%lls", {0x41, Slot(u"ab")}, u"k|A|ab"},
+    {__LINE__,
+     u"%x|%lx|%d|%ld",
+     {MINUS(-2), MINUS(-2), 0x80000000, 0x80000000},
+     u"FFFFFFFE|FFFFFFFFFFFFFFFE|-2147483648|2147483648"},
+    // One and two final digits around the digit-pair steps.
+    {__LINE__,
+     u"%u|%u|%u|%u|%u|%u|%d",
+     {9, 10, 99, 100, 101, 1000, MINUS(-10)},
+     u"9|10|99|100|101|1000|-10"},
+    // Adjacent directives and a line end right after one.
+    {__LINE__, u"%u%u%x\n", {1, 23, 0xF}, u"123F\r\n"},
+    // The buffer ends inside the digits, right after the minus sign, or right before it.
+    {__LINE__, u"ab%d", {12345}, u"ab12", 5, 7},
+    {__LINE__, u"a%d", {MINUS(-42)}, u"a-", 3, 4},
+    {__LINE__, u"a%d|", {MINUS(-42)}, u"a", 2, 5},
+    {__LINE__, u"%lu", {MINUS(-1)}, u"1844674407370955161", 20, 20},
+};
+
 // Characters above 0xFF: whole in a wide buffer, the low byte in a narrow one, even when that
 // byte is 0 or a line feed.
 const FormatRow WideFormatRows[] = {
@@ -168,6 +204,10 @@ const FormatRow WideFormatRows[] = {
 
 TEST(FormatTableTest, RendersEveryRowInEveryWidth) {
   CheckRows(Rows, ALL_WIDTHS);
+}
+
+TEST(FormatTableTest, PlainIntegersAndTheirNeighbours) {
+  CheckRows(PlainIntegerRows, ALL_WIDTHS);
 }
 
 TEST(FormatTableTest, WideFormatCharactersInBothOutputWidths) {
