@@ -28,7 +28,7 @@
 #include "driver/RebarRegisters.h"
 #include "firmware/AcpiDescriptors.h"
 #include "tests/fuzz/FuzzCheck.h"
-#include "tests/fuzz/ReportLines.h"
+#include "tests/host/ReportLines.h"
 #include "tests/fuzz/ScanFuzzInput.h"
 
 namespace {

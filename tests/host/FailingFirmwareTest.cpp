@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <set>
 #include <tuple>
 
 #include "driver/PciRegisters.h"
 #include "tests/host/HostTestSupport.h"
+#include "tests/host/ReportLines.h"
 
 namespace {
 
@@ -120,25 +120,20 @@ std::vector<std::u16string> LinesOf(const Outcome &Run, const FunctionAddress &F
   return Lines;
 }
 
-std::string Narrow(const std::u16string &Text) {
-  return std::string(Text.begin(), Text.end());
-}
-
 // A function's report: for each BAR in ascending order a sizes line, each followed by at most
-// one BAR line for that BAR.
+// one BAR line for that BAR, every line strictly formed and holding possible values.
 bool IsWellFormedReport(const std::vector<std::u16string> &Lines) {
-  static const std::regex Sizes("RBarSizes [1-9][0-9]*\r\n");
-  static const std::regex Bar(
-      "BAR ([0-5]) RBAR CURRENT [0-9]+ RBAR MAX [0-9]+ RBAR NEW [1-9][0-9]*\r\n");
   bool AfterSizes = false;
-  int LastBar = -1;
-  for (const std::u16string &Line : Lines) {
-    std::smatch Match;
-    const std::string Text = Narrow(Line);
-    if (std::regex_match(Text, Sizes)) {
+  std::optional<uint64_t> LastBar;
+  for (const std::u16string &Write : Lines) {
+    const std::optional<ReportLine> Line = ParseReportLine(Write);
+    if (!Line || !ImpossibleValues(*Line).empty()) {
+      return false;
+    }
+    if (Line->Sizes) {
       AfterSizes = true;
-    } else if (AfterSizes && std::regex_match(Text, Match, Bar) && std::stoi(Match[1]) > LastBar) {
-      LastBar = std::stoi(Match[1]);
+    } else if (AfterSizes && (!LastBar || Line->Bar->Bar > *LastBar)) {
+      LastBar = Line->Bar->Bar;
       AfterSizes = false;
     } else {
       return false;

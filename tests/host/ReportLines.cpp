@@ -1,5 +1,5 @@
 // Strict parsing of the report lines and the relations between their values.
-#include "tests/fuzz/ReportLines.h"
+#include "tests/host/ReportLines.h"
 
 #include <bit>
 
