@@ -50,10 +50,7 @@ const UINT8 *CopyOrdinaryRun(UINT8 *&Position, const UINT8 *End, const UINT8 *Cu
     if (!IsOrdinary(Character)) {
       break;
     }
-    Write[0] = static_cast<UINT8>(Character & NARROW_CHAR_MASK);
-    if constexpr (OutputBytes == WIDE_CHAR_BYTES) {
-      Write[1] = static_cast<UINT8>(Character >> HIGH_BYTE_SHIFT);
-    }
+    StoreChar(Write, OutputBytes, Character);
     Write += OutputBytes;
     Cursor += FormatBytes;
   }
@@ -360,10 +357,6 @@ UINT64 FormatCore(void *Buffer, UINT64 BufferSize, FormatFlags Flags, const void
   }
   // The terminator goes at the write position, which is at most the end position, so its
   // slot is always there.
-  UINT8 *Terminator = Call.Sink.Position;
-  Terminator[0] = 0;
-  if (OutputBytes == WIDE_CHAR_BYTES) {
-    Terminator[1] = 0;
-  }
+  StoreChar(Call.Sink.Position, OutputBytes, NUL_CHAR);
   return static_cast<UINT64>(Call.Sink.Position - Start) / OutputBytes;
 }

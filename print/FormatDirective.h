@@ -113,6 +113,15 @@ inline bool SinkFull(const OutputSink &Sink) {
 // Produces Count copies of Character: written up to the end position, or added to the tally.
 void EmitRepeated(OutputSink &Sink, UINT64 Count, UINT16 Character);
 
+// Stores Character at Position in OutputBytes (1 or 2) bytes, low byte first; a narrow slot
+// takes the low byte. Every character the engine writes goes through here.
+inline void StoreChar(UINT8 *Position, UINTN OutputBytes, UINT16 Character) {
+  Position[0] = static_cast<UINT8>(Character & NARROW_CHAR_MASK);
+  if (OutputBytes == WIDE_CHAR_BYTES) {
+    Position[1] = static_cast<UINT8>(Character >> HIGH_BYTE_SHIFT);
+  }
+}
+
 // Produces one Character, as EmitRepeated with a count of 1 does: written when a whole
 // character fits before the end position, or added to the tally. Returns false, having
 // produced nothing, when the sink is full. Inline, as most characters of a rendering pass
@@ -129,10 +138,7 @@ inline bool EmitChar(OutputSink &Sink, UINT16 Character) {
   if (Position == nullptr || Position >= End || static_cast<UINTN>(End - Position) < CharBytes) {
     return false;
   }
-  Position[0] = static_cast<UINT8>(Character & NARROW_CHAR_MASK);
-  if (CharBytes == WIDE_CHAR_BYTES) {
-    Position[1] = static_cast<UINT8>(Character >> HIGH_BYTE_SHIFT);
-  }
+  StoreChar(Position, CharBytes, Character);
   Sink.Position = Position + CharBytes;
   return true;
 }

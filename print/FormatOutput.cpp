@@ -45,10 +45,7 @@ UINT8 *WriteText(UINT8 *Position, UINTN OutputBytes, const UINT8 *Text, UINTN Ch
 #pragma clang loop unroll(disable) vectorize(disable)
   for (UINT64 Index = 0; Index < Count; ++Index) {
     const UINT16 Character = ReadChar(Text, CharBytes);
-    Position[0] = static_cast<UINT8>(Character & NARROW_CHAR_MASK);
-    if (OutputBytes == WIDE_CHAR_BYTES) {
-      Position[1] = static_cast<UINT8>(Character >> HIGH_BYTE_SHIFT);
-    }
+    StoreChar(Position, OutputBytes, Character);
     Position += OutputBytes;
     Text += Step;
   }
@@ -61,10 +58,7 @@ UINT8 *WriteRepeated(UINT8 *Position, UINTN OutputBytes, UINT64 Count, UINT16 Ch
   // Fills are short (a field's padding): a plain loop beats an unrolled one's set-up.
 #pragma clang loop unroll(disable) vectorize(disable)
   for (UINT64 Index = 0; Index < Count; ++Index) {
-    Position[0] = static_cast<UINT8>(Character & NARROW_CHAR_MASK);
-    if (OutputBytes == WIDE_CHAR_BYTES) {
-      Position[1] = static_cast<UINT8>(Character >> HIGH_BYTE_SHIFT);
-    }
+    StoreChar(Position, OutputBytes, Character);
     Position += OutputBytes;
   }
   return Position;
