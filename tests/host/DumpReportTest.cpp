@@ -47,11 +47,7 @@ TEST_P(DumpReportTest, ConsoleHoldsTheExpectedReport) {
   ConfigImage Image;
   std::string Error;
   ASSERT_TRUE(LoadConfigDump(Base.string() + ".dump", Image, Error)) << Error;
-  uint8_t MaxBus = 0;
-  for (const ConfigFunction &Function : Image) {
-    MaxBus = std::max(MaxBus, Function.Bus);
-  }
-  Platform.AddRootBridge(Image, BusDescriptor(0, MaxBus));
+  Platform.AddRootBridge(Image, BusDescriptor(0, HighestBus(Image)));
   EXPECT_EQ(Platform.RunDriverEntry(), EFI_SUCCESS);
   EXPECT_EQ(Platform.ConsoleText(), WithCrLf(ReadFile(Base.string() + ".expected")));
 }

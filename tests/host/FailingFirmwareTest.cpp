@@ -52,14 +52,6 @@ ConfigImage LoadDump(const char *Name) {
   return Image;
 }
 
-uint8_t HighestBus(const ConfigImage &Image) {
-  uint8_t Highest = 0;
-  for (const ConfigFunction &Function : Image) {
-    Highest = std::max(Highest, Function.Bus);
-  }
-  return Highest;
-}
-
 // Graphics functions on one bridge (the device-ID override among them), a handle without a
 // root bridge, then a multi-function device on a second bridge.
 Outcome RunMachine(const std::vector<HostFault> &Faults) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,6 +29,15 @@ inline ConfigFunction MakeFunction(uint8_t Bus, uint8_t Device, uint8_t Function
   Made.Bytes[2] = static_cast<uint8_t>(DeviceId);
   Made.Bytes[3] = static_cast<uint8_t>(DeviceId >> 8);
   return Made;
+}
+
+// The highest bus any function of Image sits on: the bus range a bridge serving it reports.
+inline uint8_t HighestBus(const ConfigImage &Image) {
+  uint8_t Highest = 0;
+  for (const ConfigFunction &Function : Image) {
+    Highest = std::max(Highest, Function.Bus);
+  }
+  return Highest;
 }
 
 inline void Put8(ConfigFunction &Function, size_t Offset, uint8_t Value) {
