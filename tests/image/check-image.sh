@@ -33,8 +33,9 @@ grep -Eq "^ *Machine: IMAGE_FILE_MACHINE_[A-Z0-9]+ \\($machine\\)" <<<"$headers"
   fail "not an image for $arch (machine $machine): $(field Machine)"
 [ "$(field Magic)" = 0x20B ] || fail "not PE32+ (optional header magic $(field Magic))"
 actual_subsystem=$(field Subsystem | sed -n 's/.*(\(0x[0-9A-Fa-f]*\))$/\1/p')
-[ -n "$actual_subsystem" ] && (( actual_subsystem == 16#$subsystem )) ||
+if [ -z "$actual_subsystem" ] || (( actual_subsystem != 16#$subsystem )); then
   fail "subsystem is not 0x${subsystem}: $(field Subsystem)"
+fi
 ! grep -q 'IMAGE_FILE_RELOCS_STRIPPED' <<<"$headers" || fail "relocations stripped"
 grep -q 'IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE' <<<"$headers" ||
   fail "not marked relocatable (DYNAMIC_BASE)"
