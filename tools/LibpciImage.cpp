@@ -29,6 +29,10 @@ namespace {
 // Where each read step ends: the standard header, the conventional configuration space and the
 // extended configuration space.
 constexpr std::array<int, 3> READ_STEP_ENDS = {64, 256, 4096};
+// Standard input is handed to libpci as an anonymous in-memory file of this name, opened through
+// the process's own file descriptor directory.
+constexpr const char *STDIN_MEMORY_FILE = "rbar-survey-stdin";
+constexpr const char *OWN_FILE_DESCRIPTORS = "/proc/self/fd/";
 // Largest domain the strict dump parser accepts.
 constexpr uint32_t MAX_DUMP_DOMAIN = 0xFFFF;
 
@@ -196,7 +200,7 @@ bool ReadStdinDumpImage(PreviewImage &Image, std::string &Error) {
   if (!ParseConfigDump(Text, Name, Parsed, Error)) {
     return false;
   }
-  const int File = memfd_create("rbar-survey-stdin", MFD_CLOEXEC);
+  const int File = memfd_create(STDIN_MEMORY_FILE, MFD_CLOEXEC);
   if (File < 0) {
     Error = Name + ": cannot hold the text for libpci: " + std::strerror(errno);
     return false;
@@ -212,7 +216,7 @@ bool ReadStdinDumpImage(PreviewImage &Image, std::string &Error) {
     Written += static_cast<size_t>(Done);
   }
   const bool Read =
-      ReadCheckedDump("/proc/self/fd/" + std::to_string(File), Name, Parsed, Image, Error);
+      ReadCheckedDump(OWN_FILE_DESCRIPTORS + std::to_string(File), Name, Parsed, Image, Error);
   close(File);
   return Read;
 }

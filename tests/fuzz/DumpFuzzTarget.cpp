@@ -38,6 +38,7 @@ constexpr size_t SIZE_CONVENTIONAL = 256;
 constexpr size_t SIZE_EXTENDED = 4096;
 constexpr uint8_t MAX_DEVICE = 31;
 constexpr uint8_t MAX_FUNCTION = 7;
+constexpr size_t DECIMAL_BASE = 10;
 
 using Address = std::tuple<uint16_t, uint8_t, uint8_t, uint8_t>;
 
@@ -53,7 +54,7 @@ void CheckRefusal(const std::string &Text, const std::string &Error) {
   size_t At = Prefix.size();
   size_t Line = 0;
   while (At < Error.size() && Error[At] >= '0' && Error[At] <= '9' && Line <= Text.size()) {
-    Line = Line * 10 + static_cast<size_t>(Error[At++] - '0');
+    Line = Line * DECIMAL_BASE + static_cast<size_t>(Error[At++] - '0');
   }
   Require(At > Prefix.size() && Error.compare(At, 2, ": ") == 0 && Error.size() > At + 2,
           "error without \"LINE: what\": " + Error);
@@ -63,13 +64,12 @@ void CheckRefusal(const std::string &Text, const std::string &Error) {
 }
 
 bool SameImage(const ConfigImage &A, const ConfigImage &B) {
-  return std::equal(A.begin(), A.end(), B.begin(), B.end(),
-                    [](const ConfigFunction &Left, const ConfigFunction &Right) {
-                      return std::tie(Left.Segment, Left.Bus, Left.Device, Left.Function,
-                                      Left.Bytes) == std::tie(Right.Segment, Right.Bus,
-                                                              Right.Device, Right.Function,
-                                                              Right.Bytes);
-                    });
+  return std::equal(
+      A.begin(), A.end(), B.begin(), B.end(),
+      [](const ConfigFunction &Left, const ConfigFunction &Right) {
+        return std::tie(Left.Segment, Left.Bus, Left.Device, Left.Function, Left.Bytes) ==
+               std::tie(Right.Segment, Right.Bus, Right.Device, Right.Function, Right.Bytes);
+      });
 }
 
 // Image as `lspci -xxxx` prints it, without decoded lines.
@@ -106,9 +106,9 @@ void CheckImage(const std::string &Text, const ConfigImage &Image) {
             Mismatch("a function of an odd size", Size, SIZE_EXTENDED));
     Require(Function.Device <= MAX_DEVICE && Function.Function <= MAX_FUNCTION,
             "a function address out of range");
-    Require(Seen.insert({Function.Segment, Function.Bus, Function.Device, Function.Function})
-                .second,
-            "a function address twice");
+    Require(
+        Seen.insert({Function.Segment, Function.Bus, Function.Device, Function.Function}).second,
+        "a function address twice");
   }
   Require(Image.size() <= LineCount(Text),
           Mismatch("more functions than lines", Image.size(), LineCount(Text)));

@@ -80,7 +80,7 @@ TEST_P(AcceptedDump, ParsesEveryFunction) {
   }
 }
 
-std::string Crlf(std::string Text) {
+std::string Crlf(const std::string &Text) {
   std::string Out;
   for (char C : Text) {
     Out += C == '\n' ? "\r\n" : std::string(1, C);
