@@ -9,7 +9,7 @@ SANITIZE_BUILD ?= build-sanitize
 BENCH_BUILD ?= build-bench
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
 
-.PHONY: all deps configure build run run-demo test test-plain test-sanitize bench clean
+.PHONY: all deps configure build run run-demo test test-plain test-sanitize bench package clean
 
 all: build
 
@@ -50,6 +50,10 @@ bench:
 	@cmake -S . -B $(BENCH_BUILD) $(CMAKE_FLAGS) -DCMAKE_BUILD_TYPE=Release -DRBAR_BENCH=ON >/dev/null
 	@cmake --build $(BENCH_BUILD)
 	@scripts/run-benchmarks.py --build $(BENCH_BUILD) --output docs/performance.md
+
+# The Debian package of the tool, the driver image and the manual page: $(BUILD)/rbar-survey_*.deb.
+package: build
+	@cmake --build $(BUILD) --target package
 
 clean:
 	@rm -rf $(BUILD) $(SANITIZE_BUILD) $(BENCH_BUILD)

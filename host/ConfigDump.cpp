@@ -1,10 +1,13 @@
-// Parser of the hexadecimal configuration dumps that `lspci -x`, `-xxx` and `-xxxx` print.
+// Parser of the hexadecimal configuration dumps that `lspci -x`, `-xxx` and `-xxxx` print, alone
+// or with the decoded lines of `-v`, `-vv`, `-vvv`, `-k` or `-nn`.
 //
 // The text is read strictly, line by line: a function header "[DDDD:]BB:DD.F description",
-// then lines "OFF: xx xx ... xx" of 16 bytes each with offsets contiguous from 0, the offset
-// printed as lspci prints it (two hex digits below 0x100, three from there on). A function ends
-// at a blank line, at the end of the text or where the dump runs out of hex lines, and must then
-// hold 64, 256 or 4096 bytes. Anything else is an error that names the line.
+// then any number of decoded lines, each starting with a tab, then lines "OFF: xx xx ... xx" of
+// 16 bytes each with offsets contiguous from 0, the offset printed as lspci prints it (two hex
+// digits below 0x100, three from there on). The decoded lines say nothing the bytes do not, so
+// they are skipped. A function ends at a blank line, at the end of the text or where the dump
+// runs out of hex lines, and must then hold 64, 256 or 4096 bytes. Lines may end in LF or CR LF.
+// Anything else is an error that names the line.
 #include "host/ConfigImage.h"
 
 #include <cctype>
@@ -40,6 +43,9 @@ constexpr size_t DEVICE_DIGITS = 2;
 constexpr uint32_t MAX_SEGMENT = 0xFFFF;
 constexpr uint32_t MAX_DEVICE = 31;
 constexpr uint32_t MAX_FUNCTION = 7;
+
+// First character of each line lspci decodes below a function's header (`-v` and the like).
+constexpr char DECODED_LINE_START = '\t';
 
 // Where a function was listed, to report a second listing of the same address.
 using FunctionKey = std::tuple<uint16_t, uint8_t, uint8_t, uint8_t>;
@@ -161,6 +167,13 @@ private:
       AfterBlank = true;
       return true;
     }
+    if (Line.front() == DECODED_LINE_START) {
+      return SkipDecodedLine();
+    }
+    if (Line.front() == ' ') {
+      return Fail("line starts with a space; lspci starts decoded lines with a tab (were tabs "
+                  "turned into spaces in copying?)");
+    }
     std::string_view FirstWord = Line.substr(0, Line.find(' '));
     if (LooksLikeAddress(FirstWord)) {
       return ParseHeader(Line, FirstWord);
@@ -198,6 +211,19 @@ private:
     Parsed.push_back(std::move(Function));
     InFunction = true;
     AfterBlank = false;
+    return true;
+  }
+
+  // A decoded line: it belongs between a function's header and its first hex line.
+  bool SkipDecodedLine() {
+    if (!InFunction) {
+      return Fail("decoded line (starting with a tab) outside a function: a function header "
+                  "must come first");
+    }
+    if (!Parsed.back().Bytes.empty()) {
+      return Fail("decoded line (starting with a tab) among the hex lines of " +
+                  FormatAddress(Parsed.back()));
+    }
     return true;
   }
 
@@ -287,6 +313,10 @@ private:
     }
     InFunction = false;
     const ConfigFunction &Function = Parsed.back();
+    if (Function.Bytes.empty()) {
+      return Fail(FormatAddress(Function) +
+                  " has no hex lines; lspci prints them with -x, -xxx or -xxxx");
+    }
     if (!IsValidSize(Function.Bytes.size())) {
       return Fail(FormatAddress(Function) + " ends after " + std::to_string(Function.Bytes.size()) +
                   " bytes; lspci prints 64, 256 or 4096");

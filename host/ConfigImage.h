@@ -19,10 +19,12 @@ struct ConfigFunction {
 // The functions behind one root bridge (or one dump file), in the order they were listed.
 using ConfigImage = std::vector<ConfigFunction>;
 
-// Parses the text that `lspci -x`, `-xxx` or `-xxxx` prints: for each function a header line
-// "[DDDD:]BB:DD.F description" followed by lines "OFF: xx xx ...", 16 bytes each, offsets
-// contiguous from 0, ending at 64, 256 or 4096 bytes. Blank lines separate functions. On error
-// returns false and sets Error to "NAME:LINE: what is wrong".
+// Parses the text that `lspci -x`, `-xxx` or `-xxxx` prints, with or without decoded lines
+// (`-v`, `-vv`, `-vvv`, `-k`, `-nn`): for each function a header line "[DDDD:]BB:DD.F
+// description", then decoded lines starting with a tab (skipped), then lines "OFF: xx xx ...",
+// 16 bytes each, offsets contiguous from 0, ending at 64, 256 or 4096 bytes. Blank lines separate
+// functions; lines end in LF or CR LF. On error returns false and sets Error to
+// "NAME:LINE: what is wrong".
 bool ParseConfigDump(const std::string &Text, const std::string &Name, ConfigImage &Image,
                      std::string &Error);
 

@@ -7,13 +7,20 @@ extern "C" {
 #include <pci/pci.h>
 }
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <iostream>
 #include <iterator>
+#include <sstream>
 
 #include "tools/PreviewOptions.h"
 
@@ -22,6 +29,10 @@ namespace {
 // Where each read step ends: the standard header, the conventional configuration space and the
 // extended configuration space.
 constexpr std::array<int, 3> READ_STEP_ENDS = {64, 256, 4096};
+// Standard input is handed to libpci as an anonymous in-memory file of this name, opened through
+// the process's own file descriptor directory.
+constexpr const char *STDIN_MEMORY_FILE = "rbar-survey-stdin";
+constexpr const char *OWN_FILE_DESCRIPTORS = "/proc/self/fd/";
 // Largest domain the strict dump parser accepts.
 constexpr uint32_t MAX_DUMP_DOMAIN = 0xFFFF;
 
@@ -141,6 +152,75 @@ bool SameAsParsed(const std::string &Path, const PreviewImage &Read, const Confi
   return true;
 }
 
+// Reads the dump at File through libpci's dump method into Image, after the strict parser found
+// Parsed in it; Name is what messages call the file. Both readings must agree.
+bool ReadCheckedDump(const std::string &File, const std::string &Name, const ConfigImage &Parsed,
+                     PreviewImage &Image, std::string &Error) {
+  if (Parsed.empty()) {
+    Error = Name + ": holds no function; a dump is what `lspci -x`, `-xxx` or `-xxxx` prints";
+    return false;
+  }
+  pci_access *Access = AllocateAccess(Name, PREVIEW_EXIT_USAGE);
+  Access->method = PCI_ACCESS_DUMP;
+  std::string Parameter = "dump.name";
+  std::string Path = File;
+  if (pci_set_param(Access, Parameter.data(), Path.data()) != 0) {
+    pci_cleanup(Access);
+    Error = Name + ": libpci has no dump method";
+    return false;
+  }
+  pci_init(Access);
+  PreviewImage Read;
+  std::vector<std::string> Warnings;
+  ReadDevices(Access, Name, Read, Warnings);
+  pci_cleanup(Access);
+  if (!Warnings.empty()) {
+    Error = Name + ": " + Warnings.front();
+    return false;
+  }
+  if (!SameAsParsed(Name, Read, Parsed, Error)) {
+    return false;
+  }
+  std::move(Read.begin(), Read.end(), std::back_inserter(Image));
+  return true;
+}
+
+// Reads a dump from standard input. libpci's dump method reads a named file, so the text is
+// handed to it through an anonymous in-memory file, which vanishes with the process.
+bool ReadStdinDumpImage(PreviewImage &Image, std::string &Error) {
+  const std::string Name = PREVIEW_STDIN_NAME;
+  std::ostringstream Buffer;
+  Buffer << std::cin.rdbuf();
+  if (std::cin.bad()) {
+    Error = Name + ": cannot read: " + std::strerror(errno);
+    return false;
+  }
+  const std::string Text = Buffer.str();
+  ConfigImage Parsed;
+  if (!ParseConfigDump(Text, Name, Parsed, Error)) {
+    return false;
+  }
+  const int File = memfd_create(STDIN_MEMORY_FILE, MFD_CLOEXEC);
+  if (File < 0) {
+    Error = Name + ": cannot hold the text for libpci: " + std::strerror(errno);
+    return false;
+  }
+  size_t Written = 0;
+  while (Written < Text.size()) {
+    const ssize_t Done = write(File, Text.data() + Written, Text.size() - Written);
+    if (Done <= 0) {
+      Error = Name + ": cannot hold the text for libpci: " + std::strerror(errno);
+      close(File);
+      return false;
+    }
+    Written += static_cast<size_t>(Done);
+  }
+  const bool Read =
+      ReadCheckedDump(OWN_FILE_DESCRIPTORS + std::to_string(File), Name, Parsed, Image, Error);
+  close(File);
+  return Read;
+}
+
 } // namespace
 
 void ReadMachineImage(PreviewImage &Image, std::vector<std::string> &Warnings) {
@@ -152,6 +232,9 @@ void ReadMachineImage(PreviewImage &Image, std::vector<std::string> &Warnings) {
 }
 
 bool ReadDumpImage(const std::string &Path, PreviewImage &Image, std::string &Error) {
+  if (Path == PREVIEW_STDIN_ARGUMENT) {
+    return ReadStdinDumpImage(Image, Error);
+  }
   std::error_code Status;
   if (std::filesystem::is_directory(Path, Status)) {
     Error = Path + ": is a directory, not a dump file";
@@ -161,31 +244,5 @@ bool ReadDumpImage(const std::string &Path, PreviewImage &Image, std::string &Er
   if (!LoadConfigDump(Path, Parsed, Error)) {
     return false;
   }
-  if (Parsed.empty()) {
-    Error = Path + ": holds no function; a dump is what `lspci -x`, `-xxx` or `-xxxx` prints";
-    return false;
-  }
-  pci_access *Access = AllocateAccess(Path, PREVIEW_EXIT_USAGE);
-  Access->method = PCI_ACCESS_DUMP;
-  std::string Parameter = "dump.name";
-  std::string Name = Path;
-  if (pci_set_param(Access, Parameter.data(), Name.data()) != 0) {
-    pci_cleanup(Access);
-    Error = Path + ": libpci has no dump method";
-    return false;
-  }
-  pci_init(Access);
-  PreviewImage Read;
-  std::vector<std::string> Warnings;
-  ReadDevices(Access, Path, Read, Warnings);
-  pci_cleanup(Access);
-  if (!Warnings.empty()) {
-    Error = Path + ": " + Warnings.front();
-    return false;
-  }
-  if (!SameAsParsed(Path, Read, Parsed, Error)) {
-    return false;
-  }
-  std::move(Read.begin(), Read.end(), std::back_inserter(Image));
-  return true;
+  return ReadCheckedDump(Path, Path, Parsed, Image, Error);
 }

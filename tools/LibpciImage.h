@@ -12,7 +12,8 @@
 // Warnings. A fatal libpci error ends the process with PREVIEW_EXIT_FAILURE after naming it.
 void ReadMachineImage(PreviewImage &Image, std::vector<std::string> &Warnings);
 
-// Reads the dump file at Path. The file is first checked by the strict dump parser, so that a
-// fault is reported as "PATH:LINE: what is wrong"; then libpci's dump method reads it, and
-// both must agree on every function. Returns false with Error set on a fault.
+// Reads the dump file at Path, or standard input when Path is "-" (called "<stdin>" in
+// messages). The text is first checked by the strict dump parser, so that a fault is reported
+// as "PATH:LINE: what is wrong"; then libpci's dump method reads it, and both must agree on
+// every function. Returns false with Error set on a fault.
 bool ReadDumpImage(const std::string &Path, PreviewImage &Image, std::string &Error);

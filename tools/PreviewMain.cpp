@@ -10,6 +10,7 @@
 #include "tools/LibpciImage.h"
 #include "tools/PreviewOptions.h"
 #include "tools/PreviewRun.h"
+#include "tools/PreviewVersion.h"
 #include "tools/ReadCompleteness.h"
 #include "tools/ReportAnnotation.h"
 
@@ -87,6 +88,10 @@ int main(int Count, char **Arguments) {
   }
   if (Options.Help) {
     std::fputs(PreviewUsage().c_str(), stdout);
+    return PREVIEW_EXIT_OK;
+  }
+  if (Options.Version) {
+    std::printf("%s %s\n", PREVIEW_PROGRAM, PREVIEW_VERSION);
     return PREVIEW_EXIT_OK;
   }
 

@@ -1,8 +1,10 @@
 // The command line of rbar-survey: --annotate, --dump FILE... (or -F FILE, as lspci spells
-// it) and --help. Every argument that is not an option and follows a dump option is a dump file;
-// the argument right after --dump or -F is always one, even when it starts with "-".
+// it), --help and --version. Every argument that is not an option and follows a dump option is a
+// dump file; the argument right after --dump or -F is always one, even when it starts with "-".
+// The file "-" is standard input, which can be read once.
 #include "tools/PreviewOptions.h"
 
+#include <algorithm>
 #include <string_view>
 
 namespace {
@@ -13,6 +15,7 @@ constexpr std::string_view OPTION_DUMP_LONG = "--dump";
 constexpr std::string_view OPTION_DUMP_SHORT = "-F";
 constexpr std::string_view OPTION_HELP_LONG = "--help";
 constexpr std::string_view OPTION_HELP_SHORT = "-h";
+constexpr std::string_view OPTION_VERSION = "--version";
 // "--dump=FILE" and "-FFILE" carry the file in the same argument.
 constexpr std::string_view OPTION_DUMP_LONG_ATTACHED = "--dump=";
 
@@ -20,10 +23,16 @@ bool StartsWith(std::string_view Text, std::string_view Prefix) {
   return Text.substr(0, Prefix.size()) == Prefix;
 }
 
-// Adds File to the dump files, refusing an empty name.
+// Adds File to the dump files, refusing an empty name and a second standard input.
 bool AddDumpFile(std::string_view File, PreviewOptions &Options, std::string &Error) {
   if (File.empty()) {
     Error = "empty dump file name";
+    return false;
+  }
+  if (File == PREVIEW_STDIN_ARGUMENT &&
+      std::find(Options.DumpFiles.begin(), Options.DumpFiles.end(), File) !=
+          Options.DumpFiles.end()) {
+    Error = "standard input (-) given twice as a dump file";
     return false;
   }
   Options.DumpFiles.emplace_back(File);
@@ -52,6 +61,8 @@ bool ParsePreviewOptions(const std::vector<std::string> &Arguments, PreviewOptio
       Options.Annotate = true;
     } else if (Argument == OPTION_HELP_LONG || Argument == OPTION_HELP_SHORT) {
       Options.Help = true;
+    } else if (Argument == OPTION_VERSION) {
+      Options.Version = true;
     } else if (Argument == OPTION_DUMP_LONG || Argument == OPTION_DUMP_SHORT) {
       if (Index + 1 == Arguments.size()) {
         Error = "option " + std::string(Argument) + " needs a dump file";
@@ -83,7 +94,9 @@ std::string PreviewUsage() {
   return "usage: rbar-survey [--annotate] [--dump FILE...]\n"
          "\n"
          "Runs the Resizable BAR survey driver on this machine's PCI configuration space, or on\n"
-         "dump files that `lspci -x`, `-xxx` or `-xxxx` printed, and prints its report.\n"
+         "dump files that `lspci -x`, `-xxx` or `-xxxx` printed (with any of -v, -vv, -vvv, -k,\n"
+         "-nn, -D, -s), and prints its report. The file - is standard input:\n"
+         "sudo lspci -xxxx | rbar-survey -F -\n"
          "Reading past the first 64 bytes of a function needs root: sudo rbar-survey.\n"
          "\n"
          "  -a, --annotate       name each function (DDDD:BB:DD.F vendor:device) before its\n"
@@ -91,6 +104,7 @@ std::string PreviewUsage() {
          "  -F, --dump FILE...   read dump files instead of this machine (one per -F, or\n"
          "                       all files that follow --dump)\n"
          "  -h, --help           show this text\n"
+         "      --version        show the program's version\n"
          "\n"
          "The report goes to standard output, a summary and any warnings to standard error.\n"
          "Exit status: 0 report made, 1 configuration space not accessible or the driver\n"

@@ -7,6 +7,10 @@
 // The name messages start with.
 inline constexpr const char *PREVIEW_PROGRAM = "rbar-survey";
 
+// The dump file name that stands for standard input, and what messages call it.
+inline constexpr const char *PREVIEW_STDIN_ARGUMENT = "-";
+inline constexpr const char *PREVIEW_STDIN_NAME = "<stdin>";
+
 // Exit statuses: the report was made; the configuration space could not be read or the driver
 // misused the hosted platform; the command line or a dump file is wrong.
 inline constexpr int PREVIEW_EXIT_OK = 0;
@@ -18,6 +22,8 @@ struct PreviewOptions {
   bool Annotate = false;
   // Print the usage and stop.
   bool Help = false;
+  // Print the program's name and version and stop.
+  bool Version = false;
   // Dump files to read instead of this machine's configuration space, in the order given.
   std::vector<std::string> DumpFiles;
 };

@@ -1,17 +1,21 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz targets: corpus/format and corpus/scan.
+"""Writes the seed corpora of the fuzz targets: corpus/format, corpus/scan and corpus/dump.
 
 format seeds: the driver's two report formats as the console renders them, every conversion
 with its flags, width and precision, line ends, edge buffer sizes, refused calls and caller
 flags that must change nothing (input layout in FormatFuzzInput.h).
 scan seeds: the dump fixtures of tests/dumps in the scan target's input (layout in
 ScanFuzzInput.h), then the templates under every edge topology and fault.
+dump seeds: every dump fixture (tests/dumps, tests/tool) as it is; the forms `lspci -F` prints
+of them (decoded lines, -D, -s, -x, -xxx, CR LF), made with lspci, which must be installed; and
+small damaged dumps, one per fault the parser names.
 
 Run it from anywhere; it replaces the corpus files it writes and leaves others alone.
 """
 import pathlib
 import re
 import struct
+import subprocess
 
 HERE = pathlib.Path(__file__).resolve().parent
 DUMPS = HERE.parent / "dumps"
@@ -247,6 +251,79 @@ def template_seeds():
     return seeds
 
 
+# --- dump target ---------------------------------------------------------------------------
+
+TOOL_DUMPS = HERE.parent / "tool"
+# lspci options of the forms, named for seed file names.
+DUMP_FORMS = {
+    "vvv-xxxx": ["-vvv", "-xxxx"],
+    "v-x": ["-v", "-x"],
+    "vv-xxx": ["-vv", "-xxx"],
+    "k-xxxx": ["-k", "-xxxx"],
+    "nn-xxxx": ["-nn", "-xxxx"],
+    "D-xxxx": ["-D", "-xxxx"],
+    "s-xxxx": ["-s", "00:00.0", "-xxxx"],
+    "all-xxxx": ["-vvv", "-k", "-nn", "-D", "-xxxx"],
+}
+# The small fixture every form and every fault is made of as well.
+SMALL_DUMP = TOOL_DUMPS / "header-only.dump"
+
+
+def lspci_form(path, options):
+    return subprocess.run(["lspci", "-F", str(path)] + options, capture_output=True, text=True,
+                          check=True).stdout
+
+
+def crlf(text):
+    return text.replace("\n", "\r\n")
+
+
+def damaged_seeds(form):
+    """One dump per fault, each made from the -vvv -x form of the small fixture."""
+    lines = form.splitlines()
+    hex_at = [index for index, line in enumerate(lines) if re.match(r"[0-9a-f]{2,3}: ", line)]
+    first_end = lines.index("")
+
+    def replaced(index, line):
+        return "\n".join(lines[:index] + [line] + lines[index + 1:]) + "\n"
+
+    second = hex_at[1]
+    return {
+        "damaged-bad-byte": replaced(second, lines[second][:-2] + "zz"),
+        "damaged-short-line": replaced(second, lines[second][:-3]),
+        "damaged-long-line": replaced(second, lines[second] + " 00"),
+        "damaged-offset-order": replaced(second, "20" + lines[second][2:]),
+        "damaged-listed-twice": "\n".join(lines + lines[:first_end + 1]) + "\n",
+        "damaged-decoded-among-hex": replaced(second, "\t" + lines[second]),
+        "damaged-tabs-as-spaces": "\n".join(
+            re.sub(r"^\t+", "        ", line) for line in lines) + "\n",
+        "damaged-no-hex-lines": "\n".join(
+            line for line in lines if not re.match(r"[0-9a-f]{2,3}: ", line)) + "\n",
+        "damaged-cut-short": "\n".join(lines[:hex_at[2] + 1]) + "\n",
+        "damaged-domain-too-wide": "10000:" + form,
+    }
+
+
+def dump_text_seeds():
+    fixtures = sorted(DUMPS.glob("*.dump")) + sorted(TOOL_DUMPS.glob("*.dump"))
+    seeds = {"fixture-" + path.stem: path.read_text() for path in fixtures}
+    # One form of each tool fixture, in turn, every other one with CR LF line ends.
+    names = list(DUMP_FORMS)
+    for index, path in enumerate(sorted(TOOL_DUMPS.glob("*.dump"))):
+        name = names[index % len(names)]
+        form = lspci_form(path, DUMP_FORMS[name])
+        if index % 2:
+            seeds["form-%s-%s-crlf" % (path.stem, name)] = crlf(form)
+        else:
+            seeds["form-%s-%s" % (path.stem, name)] = form
+    for name, options in DUMP_FORMS.items():
+        form = lspci_form(SMALL_DUMP, options)
+        seeds["form-small-" + name] = form
+        seeds["form-small-%s-crlf" % name] = crlf(form)
+    seeds.update(damaged_seeds(lspci_form(SMALL_DUMP, ["-vvv", "-x"])))
+    return {name: text.encode("ascii") for name, text in seeds.items()}
+
+
 def write(directory, seeds):
     directory.mkdir(parents=True, exist_ok=True)
     for name, data in seeds.items():
@@ -258,6 +335,7 @@ def write(directory, seeds):
 def main():
     write(HERE / "corpus" / "format", FORMAT_SEEDS)
     write(HERE / "corpus" / "scan", {**dump_seeds(), **template_seeds()})
+    write(HERE / "corpus" / "dump", dump_text_seeds())
 
 
 if __name__ == "__main__":

@@ -37,6 +37,9 @@ std::string Function(const std::string &Header, size_t Size, unsigned Seed = 0) 
 
 const std::string GPU = "01:00.0 VGA compatible controller: Advanced Micro Devices, Inc. [AMD/ATI]";
 const std::string AUDIO = "01:00.1 Audio device: Advanced Micro Devices, Inc. [AMD/ATI]";
+// Decoded lines as `lspci -vvv` prints them below a function's header.
+const std::string DECODED = "\tControl: I/O+ Mem+ BusMaster+ SpecCycle- MemWINV-\n";
+const std::string DECODED_DETAIL = "\t\tBAR 0: current size: 256MB, supported: 256MB 512MB\n";
 
 // What one parsed function must hold.
 struct ExpectedFunction {
@@ -77,7 +80,7 @@ TEST_P(AcceptedDump, ParsesEveryFunction) {
   }
 }
 
-std::string Crlf(std::string Text) {
+std::string Crlf(const std::string &Text) {
   std::string Out;
   for (char C : Text) {
     Out += C == '\n' ? "\r\n" : std::string(1, C);
@@ -121,6 +124,13 @@ INSTANTIATE_TEST_SUITE_P(
         AcceptedCase{"CrLfLineEnds",
                      Crlf(Function(GPU, 256) + Function(AUDIO, 64)),
                      {{0, 1, 0, 0, 256, 0}, {0, 1, 0, 1, 64, 0}}},
+        AcceptedCase{"DecodedLines",
+                     GPU + "\n" + DECODED + DECODED_DETAIL + HexLines(256) + "\n" + AUDIO + "\n" +
+                         DECODED + HexLines(64, 5),
+                     {{0, 1, 0, 0, 256, 0}, {0, 1, 0, 1, 64, 5}}},
+        AcceptedCase{"DecodedLinesCrLf",
+                     Crlf(GPU + "\n" + DECODED + DECODED_DETAIL + HexLines(4096, 3) + "\n"),
+                     {{0, 1, 0, 0, 4096, 3}}},
         AcceptedCase{"UpperCaseHex",
                      Upper(Function("0a:1f.7 X", 256, 0xA0)),
                      {{0, 0x0A, 0x1F, 7, 256, 0xA0}}}),
@@ -163,9 +173,22 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"Garbage", Function(GPU, 64) + "Capabilities: [40] Power Management\n",
                     "bad.dump:7: neither a function header \"BB:DD.F ...\" nor a hex line \"OFF: "
                     "xx ...\""},
-        RefusedCase{"DecodedDetailLine", GPU + "\n\tControl: I/O+ Mem+\n" + HexLines(64),
-                    "bad.dump:2: neither a function header \"BB:DD.F ...\" nor a hex line \"OFF: "
-                    "xx ...\""},
+        RefusedCase{
+            "DecodedLineAmongHexLines",
+            GPU + "\n" + HexLines(32) + DECODED + HexLines(64).substr(104),
+            "bad.dump:4: decoded line (starting with a tab) among the hex lines of 01:00.0"},
+        RefusedCase{"DecodedLineFirst", DECODED + Function(GPU, 64),
+                    "bad.dump:1: decoded line (starting with a tab) outside a function: a function "
+                    "header must come first"},
+        RefusedCase{"DecodedLineAfterBlank", Function(GPU, 64) + DECODED,
+                    "bad.dump:7: decoded line (starting with a tab) outside a function: a function "
+                    "header must come first"},
+        RefusedCase{"DecodedLineWithSpaces", GPU + "\n        Control: I/O+ Mem+\n" + HexLines(64),
+                    "bad.dump:2: line starts with a space; lspci starts decoded lines with a tab "
+                    "(were tabs turned into spaces in copying?)"},
+        RefusedCase{"DecodedLinesWithoutHex", GPU + "\n" + DECODED + "\n" + Function(AUDIO, 64),
+                    "bad.dump:3: 01:00.0 has no hex lines; lspci prints them with -x, -xxx or "
+                    "-xxxx"},
         RefusedCase{"OffsetGap", WithLine(3, "20:" + ROW_00.substr(3)),
                     "bad.dump:3: offset 20 where 10 was expected"},
         RefusedCase{"OffsetOneDigit", WithLine(2, "0:" + ROW_00.substr(3)),
@@ -191,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"EndsBetweenSizesAtEnd", GPU + "\n" + HexLines(48),
                     "bad.dump:4: 01:00.0 ends after 48 bytes; lspci prints 64, 256 or 4096"},
         RefusedCase{"HeaderWithoutBytes", GPU + "\n\n" + Function(AUDIO, 64),
-                    "bad.dump:2: 01:00.0 ends after 0 bytes; lspci prints 64, 256 or 4096"},
+                    "bad.dump:2: 01:00.0 has no hex lines; lspci prints them with -x, -xxx or "
+                    "-xxxx"},
         RefusedCase{"BlankInsideFunction",
                     GPU + "\n" + HexLines(32) + "\n" + HexLines(64).substr(104),
                     "bad.dump:4: 01:00.0 ends after 32 bytes; lspci prints 64, 256 or 4096"},

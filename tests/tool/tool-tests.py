@@ -242,6 +242,8 @@ COMMAND_LINES = [
     ("missing dump", ["-F", "missing.dump"], EXIT_USAGE,
      "rbar-survey: missing.dump: cannot open: No such file or directory\n"),
     ("empty dump name", ["--dump="], EXIT_USAGE, "rbar-survey: empty dump file name\n"),
+    ("standard input twice", ["-F", "-", "--dump", "-"], EXIT_USAGE,
+     "rbar-survey: standard input (-) given twice as a dump file\n"),
     ("directory as dump", ["-F", "."], EXIT_USAGE,
      "rbar-survey: .: is a directory, not a dump file\n"),
     ("empty dump", ["-F", os.devnull], EXIT_USAGE,
@@ -266,9 +268,12 @@ def test_errors(tool):
     status, out, err = run([tool, "--help"])
     if status != EXIT_OK or not out.startswith("usage: rbar-survey") or err != "":
         failed.append("--help: status %d, stdout %r, stderr %r" % (status, out, err))
+    status, out, err = run([tool, "--version"])
+    if status != EXIT_OK or not re.fullmatch(r"rbar-survey \d+\.\d+\.\d+\n", out) or err != "":
+        failed.append("--version: status %d, stdout %r, stderr %r" % (status, out, err))
     if failed:
         raise Failure("\n".join(failed))
-    print("%d error cases as expected" % (len(MALFORMED_DUMPS) + len(COMMAND_LINES) + 1))
+    print("%d error cases as expected" % (len(MALFORMED_DUMPS) + len(COMMAND_LINES) + 2))
 
 
 def test_merge(tool, directory):

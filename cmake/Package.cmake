@@ -1,0 +1,27 @@
+# The Debian package (`make package`, or `cmake --build build --target package`): rbar-survey
+# in /usr/bin, the driver image in /usr/share/rbar-survey, the manual page and the copyright
+# file. CPack's DEB generator builds it from what `cmake --install` installs, under /usr.
+include(GNUInstallDirs)
+
+install(FILES ${CMAKE_BINARY_DIR}/RbarSurvey.efi
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/${PROJECT_NAME})
+install(FILES ${CMAKE_SOURCE_DIR}/tools/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "rbar-survey maintainers <maintainers@users.noreply.c-seed-63269b4c.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Resizable BAR survey: the UEFI driver's report previewed on Linux")
+set(CPACK_PACKAGE_DESCRIPTION "rbar-survey runs the Resizable BAR survey driver's own code \
+over this machine's PCI configuration space, read through libpci, or over lspci dump files, and \
+prints what the driver would report on the firmware console. The package also holds the driver \
+image, RbarSurvey.efi, to load in UEFI firmware.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# dpkg-shlibdeps (from dpkg-dev) finds the libraries the tool links: libpci3, libstdc++6, libc6.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+include(CPack)

@@ -1,0 +1,137 @@
+#!/usr/bin/env python3
+"""Test of the Debian package, run by CTest: builds it with CPack from the build tree into a
+scratch directory, lists its contents and control fields, extracts it, and runs the tool from
+it. Exit 0 passes, 1 fails, 77 skips (dpkg-deb is missing).
+
+The package must hold exactly the tool in /usr/bin, the driver image (the build's own, byte for
+byte) in /usr/share/rbar-survey, the compressed manual page and the copyright file, and depend
+on libpci3. The extracted tool must print the project version and the report of a dump, and the
+manual page must render without warnings and name every option of --help.
+"""
+
+import argparse
+import gzip
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SKIP = 77
+# Files the package holds, below its root.
+PACKAGE_FILES = [
+    "usr/bin/rbar-survey",
+    "usr/share/doc/rbar-survey/copyright",
+    "usr/share/man/man1/rbar-survey.1.gz",
+    "usr/share/rbar-survey/RbarSurvey.efi",
+]
+REQUIRED_DEPENDENCY = "libpci3"
+
+
+class Failure(Exception):
+    pass
+
+
+def run(arguments, cwd=None):
+    """Runs a command; returns its standard output, or fails with its standard error."""
+    done = subprocess.run(arguments, cwd=cwd, capture_output=True, text=True, check=False)
+    if done.returncode != 0:
+        raise Failure("%s failed (status %d): %s" % (" ".join(arguments), done.returncode,
+                                                     done.stderr + done.stdout))
+    return done.stdout
+
+
+def build_package(cpack, build, scratch):
+    """Builds the package into scratch with the build tree's CPack configuration."""
+    run([cpack, "--config", os.path.join(build, "CPackConfig.cmake"), "-B", scratch])
+    packages = [name for name in os.listdir(scratch) if name.endswith(".deb")]
+    if len(packages) != 1:
+        raise Failure("CPack made %s, expected one .deb" % packages)
+    return os.path.join(scratch, packages[0])
+
+
+def check_contents(package):
+    """The package's files against PACKAGE_FILES; prints the listing."""
+    listing = run(["dpkg-deb", "-c", package])
+    print(listing, end="")
+    files = sorted(re.sub(r"^\./", "", line.split()[-1]) for line in listing.splitlines()
+                   if not line.startswith("d"))
+    if files != PACKAGE_FILES:
+        raise Failure("package files %s, expected %s" % (files, PACKAGE_FILES))
+
+
+def check_control(package, version):
+    fields = run(["dpkg-deb", "-f", package, "Package", "Version", "Depends"])
+    print(fields, end="")
+    if "Version: %s\n" % version not in fields:
+        raise Failure("package version is not %s" % version)
+    depends = re.search(r"^Depends: (.*)$", fields, re.MULTILINE)
+    if not depends or not re.search(r"\b%s\b" % REQUIRED_DEPENDENCY, depends.group(1)):
+        raise Failure("the package does not depend on %s" % REQUIRED_DEPENDENCY)
+
+
+def help_options(tool):
+    """The long options that --help lists."""
+    return sorted(set(re.findall(r"(?<![\w-])--[a-z][a-z-]*", run([tool, "--help"]))))
+
+
+def check_manual(root, tool):
+    with gzip.open(os.path.join(root, PACKAGE_FILES[2]), "rt", encoding="utf-8") as file:
+        page = file.read()
+    if shutil.which("groff"):
+        done = subprocess.run(["groff", "-man", "-ww", "-z", "-Tutf8"], input=page,
+                              capture_output=True, text=True, check=False)
+        if done.returncode != 0 or done.stderr:
+            raise Failure("the manual page does not render cleanly: " + done.stderr)
+    missing = [option for option in help_options(tool) if option.replace("-", r"\-") not in page]
+    if missing:
+        raise Failure("the manual page does not describe %s" % missing)
+
+
+def check_extracted_tool(root, version, efi_image, dump, expected):
+    tool = os.path.join(root, PACKAGE_FILES[0])
+    shown = run([tool, "--version"])
+    if shown != "rbar-survey %s\n" % version:
+        raise Failure("--version printed %r, expected version %s" % (shown, version))
+    report = run([tool, "--dump", dump])
+    with open(expected, encoding="ascii") as file:
+        if report != file.read():
+            raise Failure("the packaged tool's report of %s differs from %s" % (dump, expected))
+    with open(os.path.join(root, PACKAGE_FILES[3]), "rb") as packaged, \
+            open(efi_image, "rb") as built:
+        if packaged.read() != built.read():
+            raise Failure("the packaged driver image differs from %s" % efi_image)
+    check_manual(root, tool)
+    print("packaged tool: %s" % shown, end="")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--cpack", required=True)
+    parser.add_argument("--build", required=True, help="the build tree")
+    parser.add_argument("--version", required=True, help="the project version")
+    parser.add_argument("--dump", required=True, help="a dump fixture")
+    parser.add_argument("--expected", required=True, help="its expected report")
+    arguments = parser.parse_args()
+    if shutil.which("dpkg-deb") is None:
+        print("dpkg-deb is not installed")
+        return SKIP
+    try:
+        with tempfile.TemporaryDirectory() as scratch:
+            package = build_package(arguments.cpack, arguments.build, scratch)
+            check_contents(package)
+            check_control(package, arguments.version)
+            root = os.path.join(scratch, "root")
+            run(["dpkg-deb", "-x", package, root])
+            check_extracted_tool(root, arguments.version,
+                                 os.path.join(arguments.build, "RbarSurvey.efi"),
+                                 arguments.dump, arguments.expected)
+    except Failure as fault:
+        print("FAIL: %s" % fault)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
