@@ -20,7 +20,9 @@ uint32_t BarCount(const ConfigFunction &Function) {
 }
 
 // Offset of BAR Index's register.
-size_t BarOffset(uint32_t Index) { return PCI_BAR_0 + PCI_BAR_STRIDE * Index; }
+size_t BarOffset(uint32_t Index) {
+  return PCI_BAR_0 + PCI_BAR_STRIDE * Index;
+}
 
 // The memory type field of a memory BAR register.
 uint32_t MemoryType(uint32_t Register) {

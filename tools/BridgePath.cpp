@@ -117,13 +117,15 @@ std::vector<WindowSharer> FindWindowSharers(const PreviewImage &Image, const Fun
     return Sharers;
   }
   for (const PreviewFunction &Function : Image) {
-    if (Function.Domain != Key.Domain || Function.Config.Bus < Bridge.Secondary || Function.Config.Bus > Bridge.Subordinate) {
+    if (Function.Domain != Key.Domain || Function.Config.Bus < Bridge.Secondary ||
+        Function.Config.Bus > Bridge.Subordinate) {
       continue;
     }
     for (uint32_t Other = 0; Other < PCI_NORMAL_BAR_COUNT; ++Other) {
       const BarPlacement Placement = DecodeBar(Function.Config, Other);
-      if ((KeyOf(Function) != Key || Other != Bar) && IsMemoryBar(Placement.Kind) && Placement.Address != 0 &&
-          Placement.Address >= Window.Base && Placement.Address <= Window.Limit) {
+      if ((KeyOf(Function) != Key || Other != Bar) && IsMemoryBar(Placement.Kind) &&
+          Placement.Address != 0 && Placement.Address >= Window.Base &&
+          Placement.Address <= Window.Limit) {
         Sharers.push_back({&Function, Other, Placement.Address});
       }
     }

@@ -61,6 +61,9 @@ std::string WindowText(const BridgeWindow &Window) {
 // What a window of the path means for Size: "holds 32 GB", "too small for 32 GB", ...
 std::string WindowMark(const BridgeWindow &Window, uint64_t Size) {
   const std::string Words = ByteSizeText(Size);
+  if (!Window.Enabled) {
+    return "holds none of " + Words;
+  }
   if (NeedsSixtyFourBit(Size) && !Window.Decodes64) {
     return "32-bit only, " + Words + " needs 64-bit";
   }
@@ -97,8 +100,8 @@ void AddPathLines(const BarExplanation &Explanation, const PreviewFunction &Func
   for (const PathBridge &Step : Facts.Path) {
     Lines.push_back(Indent + "\\-" + SlotText(Step.Bridge->Config) + "-" +
                     BusRangeText(Step.Secondary, Step.Subordinate) + " " +
-                    FormatFunctionIds(Step.Bridge->Config) + "  " + WindowText(Step.Window) +
-                    ": " + WindowMark(Step.Window, Facts.Size));
+                    FormatFunctionIds(Step.Bridge->Config) + "  " + WindowText(Step.Window) + ": " +
+                    WindowMark(Step.Window, Facts.Size));
     Indent += TREE_STEP;
   }
   Lines.push_back(Indent + "\\-" + SlotText(Function.Config) + " " +
@@ -145,8 +148,7 @@ BarExplanation ExplainBar(const ExplainSources &Sources, const PreviewFunction &
   if (!Facts.Path.empty()) {
     for (const WindowSharer &Sharer :
          FindWindowSharers(*Sources.Image, Explanation.Key, Facts.Bar, Facts.Path.back())) {
-      Explanation.Sharers.push_back(
-          {Sharer, KnownBarSize(Sources, *Sharer.Function, Sharer.Bar)});
+      Explanation.Sharers.push_back({Sharer, KnownBarSize(Sources, *Sharer.Function, Sharer.Bar)});
     }
   }
   return Explanation;
@@ -172,19 +174,16 @@ std::vector<std::string> ExplanationLines(const BarExplanation &Explanation) {
                     FormatFunctionAddress(KeyOf(*Facts.Path.back().Bridge)) + " with:");
     for (const SharerFacts &Sharer : Explanation.Sharers) {
       const PreviewFunction &Other = *Sharer.Sharer.Function;
-      std::string Line = std::string(TREE_ROOT_INDENT) +
-                         FormatFunctionAddress(KeyOf(Other)) + " " +
-                         FormatFunctionIds(Other.Config) + " BAR " +
-                         std::to_string(Sharer.Sharer.Bar) + " at " +
-                         HexDigits(Sharer.Sharer.Address, Sharer.Sharer.Address < FOUR_GB
-                                                              ? DIGITS_32
-                                                              : DIGITS_64);
+      std::string Line =
+          std::string(TREE_ROOT_INDENT) + FormatFunctionAddress(KeyOf(Other)) + " " +
+          FormatFunctionIds(Other.Config) + " BAR " + std::to_string(Sharer.Sharer.Bar) + " at " +
+          HexDigits(Sharer.Sharer.Address, Sharer.Sharer.Address < FOUR_GB ? DIGITS_32 : DIGITS_64);
       Line += Sharer.Size != 0 ? " (" + ByteSizeText(Sharer.Size) + ")" : " (size unknown)";
       Lines.push_back(Line);
     }
   }
-  Lines.push_back(std::string(LINE_INDENT) + "verdict: " +
-                  VerdictText(Explanation.Judged, Explanation.Facts));
+  Lines.push_back(std::string(LINE_INDENT) +
+                  "verdict: " + VerdictText(Explanation.Judged, Explanation.Facts));
   return Lines;
 }
 

@@ -14,7 +14,9 @@ constexpr std::array<const char *, 6> BYTE_UNITS = {"KB", "MB", "GB", "TB", "PB"
 constexpr uint64_t UNIT_STEP = 1024;
 
 // True when a window of the path forwards 32-bit addresses only.
-bool Is32BitOnly(const BridgeWindow &Window) { return !Window.Decodes64; }
+bool Is32BitOnly(const BridgeWindow &Window) {
+  return !Window.Decodes64;
+}
 
 // The index of the first bridge of Path that Fails, or Path.size().
 template <typename Predicate>
@@ -67,7 +69,9 @@ std::string HexAddress(uint64_t Address) {
 
 } // namespace
 
-bool NeedsSixtyFourBit(uint64_t Size) { return Size >= FOUR_GB; }
+bool NeedsSixtyFourBit(uint64_t Size) {
+  return Size >= FOUR_GB;
+}
 
 Verdict JudgeProposal(const ProposalFacts &Facts) {
   Verdict Judged;
@@ -84,12 +88,11 @@ Verdict JudgeProposal(const ProposalFacts &Facts) {
     return Judged;
   }
   // 3. Nor does a window that decodes 32-bit addresses only.
-  if (Wide) {
-    Judged.Bridge = FirstBridge(Facts.Path, Is32BitOnly);
-    if (Judged.Bridge < Facts.Path.size()) {
-      Judged.Kind = VerdictKind::Window32Bit;
-      return Judged;
-    }
+  const size_t Narrow = Wide ? FirstBridge(Facts.Path, Is32BitOnly) : Facts.Path.size();
+  if (Narrow < Facts.Path.size()) {
+    Judged.Kind = VerdictKind::Window32Bit;
+    Judged.Bridge = Narrow;
+    return Judged;
   }
   const size_t TooSmall = FirstBridge(Facts.Path, [&](const BridgeWindow &Window) {
     return !WindowHoldsAligned(Window, Facts.Size);
@@ -129,8 +132,8 @@ std::string VerdictText(const Verdict &Judged, const ProposalFacts &Facts) {
            ", holding no " + Size + "-aligned block of " + Size;
   }
   case VerdictKind::Window32Bit:
-    return WindowName(Facts.Path[Judged.Bridge]) + " decodes 32-bit addresses only, while " +
-           Size + " needs 64-bit placement";
+    return WindowName(Facts.Path[Judged.Bridge]) + " decodes 32-bit addresses only, while " + Size +
+           " needs 64-bit placement";
   case VerdictKind::Bar32Bit:
     return Bar + " is a 32-bit BAR, which cannot hold 4 GB or more (" + Size + " proposed)";
   case VerdictKind::PlacedBelow4G:
@@ -140,10 +143,11 @@ std::string VerdictText(const Verdict &Judged, const ProposalFacts &Facts) {
   case VerdictKind::RootBus:
     break;
   case VerdictKind::UnknownBar:
-    return Bar + " cannot be explained: its register shows " +
-           BarKindText(Facts.Placement, Facts.Bar) + ", not a memory BAR";
+    return Bar + " cannot be explained: its register holds no memory BAR (" +
+           BarKindText(Facts.Placement, Facts.Bar) + ")";
   }
-  const std::string Root = "on " + RootBusName(Facts) + ", where the host bridge's aperture decides, which "
+  const std::string Root = "on " + RootBusName(Facts) +
+                           ", where the host bridge's aperture decides, which "
                            "configuration space does not show";
   switch (Judged.Aperture) {
   case ApertureKnowledge::Holds:

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "driver/RebarEvaluation.h"
+#include "tools/ConfigRegisters.h"
 #include "tools/RebarEntries.h"
 
 namespace {
@@ -33,6 +34,15 @@ json WindowJson(const BridgeWindow &Window) {
     Object["size"] = WindowSize(Window);
   }
   return Object;
+}
+
+// A bridge's bus numbers and both memory windows, as its type 1 header holds them.
+json BridgeJson(const ConfigFunction &Bridge) {
+  return {{"primary_bus", ReadConfig8(Bridge, PCI_BRIDGE_PRIMARY_BUS)},
+          {"secondary_bus", ReadConfig8(Bridge, PCI_BRIDGE_SECONDARY_BUS)},
+          {"subordinate_bus", ReadConfig8(Bridge, PCI_BRIDGE_SUBORDINATE_BUS)},
+          {"memory_window", WindowJson(MemoryWindow(Bridge))},
+          {"prefetchable_window", WindowJson(PrefetchableWindow(Bridge))}};
 }
 
 // The explanation of one BAR line.
@@ -83,14 +93,15 @@ json ExplanationJson(const BarExplanation &Explanation) {
   }
   const VerdictKind Kind = Explanation.Judged.Kind;
   if (Kind == VerdictKind::WindowTooSmall || Kind == VerdictKind::Window32Bit) {
-    Object["verdict_bridge"] = FormatFunctionAddress(KeyOf(*Facts.Path[Explanation.Judged.Bridge].Bridge));
+    Object["verdict_bridge"] =
+        FormatFunctionAddress(KeyOf(*Facts.Path[Explanation.Judged.Bridge].Bridge));
   }
   return Object;
 }
 
 // One reported BAR: its sizes line's mask, with the BAR line's indexes where one follows.
-json BarJson(uint32_t Mask, const std::optional<uint32_t> &Bar, const std::optional<uint32_t> &Current,
-             const std::optional<BarLine> &Line) {
+json BarJson(uint32_t Mask, const std::optional<uint32_t> &Bar,
+             const std::optional<uint32_t> &Current, const std::optional<BarLine> &Line) {
   json Sizes = json::array();
   for (uint32_t Index = 0; Index < MASK_BITS; ++Index) {
     if ((Mask & (1U << Index)) != 0) {
@@ -162,8 +173,8 @@ void AddFunctionReport(const JsonReportInputs &Inputs, const PreviewFunction &Fu
     if (!Mask) {
       continue;
     }
-    const std::optional<BarLine> Line = Index + 1 < Lines.size() ? ParseBarLine(Lines[Index + 1])
-                                                                 : std::nullopt;
+    const std::optional<BarLine> Line =
+        Index + 1 < Lines.size() ? ParseBarLine(Lines[Index + 1]) : std::nullopt;
     std::optional<uint32_t> Bar;
     std::optional<uint32_t> Current;
     if (Agree) {
@@ -226,8 +237,8 @@ std::string RenderJsonReport(const JsonReportInputs &Inputs) {
     Scanned += Known.Scanned ? 1 : 0;
     Rebar += Known.Scanned && Known.Rebar ? 1 : 0;
     const auto Found = Lines.find(Key);
-    const std::vector<std::string> Own = Found != Lines.end() ? Found->second
-                                                              : std::vector<std::string>{};
+    const std::vector<std::string> Own =
+        Found != Lines.end() ? Found->second : std::vector<std::string>{};
     json Object = {{"address", FormatFunctionAddress(Key)},
                    {"domain", Key.Domain},
                    {"bus", Key.Bus},
@@ -240,7 +251,11 @@ std::string RenderJsonReport(const JsonReportInputs &Inputs) {
                    {"scanned", Known.Scanned},
                    {"express", Known.Express},
                    {"rebar", Known.Rebar},
-                   {"lines", Own}};
+                   {"lines", Own},
+                   {"bridge", nullptr}};
+    if (HeaderLayout(Function.Config) == PCI_HEADER_LAYOUT_BRIDGE) {
+      Object["bridge"] = BridgeJson(Function.Config);
+    }
     AddFunctionReport(Inputs, Function, Own, Object);
     Functions.push_back(std::move(Object));
   }
@@ -253,20 +268,19 @@ std::string RenderJsonReport(const JsonReportInputs &Inputs) {
                      {"express", Function.Express},
                      {"source", Function.Source.empty() ? json(nullptr) : json(Function.Source)}});
   }
-  const json Document = {
-      {"schema", JSON_SCHEMA_VERSION},
-      {"report", ReportLines(Run)},
-      {"functions", std::move(Functions)},
-      {"summary",
-       {{"root_bridges", Run.RootBridges},
-        {"functions_scanned", Scanned},
-        {"with_rebar", Rebar},
-        {"configuration_reads", Run.DriverReads},
-        {"text", Inputs.Summary}}},
-      {"short_functions", std::move(Short)},
-      {"warnings", Inputs.Warnings},
-      {"entry_status", Run.EntryStatus},
-      {"violations", Run.Violations}};
+  const json Document = {{"schema", JSON_SCHEMA_VERSION},
+                         {"report", ReportLines(Run)},
+                         {"functions", std::move(Functions)},
+                         {"summary",
+                          {{"root_bridges", Run.RootBridges},
+                           {"functions_scanned", Scanned},
+                           {"with_rebar", Rebar},
+                           {"configuration_reads", Run.DriverReads},
+                           {"text", Inputs.Summary}}},
+                         {"short_functions", std::move(Short)},
+                         {"warnings", Inputs.Warnings},
+                         {"entry_status", Run.EntryStatus},
+                         {"violations", Run.Violations}};
   // Replacement characters for anything not UTF-8, so that dumping never fails.
   return Document.dump(JSON_INDENT, ' ', false, json::error_handler_t::replace) + "\n";
 }

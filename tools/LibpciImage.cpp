@@ -198,8 +198,8 @@ MachineBarSizes ReadMachineBarSizes() {
   pci_scan_bus(Access);
   for (pci_dev *Device = Access->devices; Device != nullptr; Device = Device->next) {
     pci_fill_info(Device, PCI_FILL_SIZES);
-    std::array<uint64_t, 6> &Known = Sizes[{static_cast<uint32_t>(Device->domain), Device->bus,
-                                            Device->dev, Device->func}];
+    std::array<uint64_t, 6> &Known =
+        Sizes[{static_cast<uint32_t>(Device->domain), Device->bus, Device->dev, Device->func}];
     for (size_t Bar = 0; Bar < Known.size(); ++Bar) {
       Known[Bar] = static_cast<uint64_t>(Device->size[Bar]);
     }

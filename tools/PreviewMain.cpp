@@ -105,8 +105,7 @@ int main(int Count, char **Arguments) {
                                 : DescribeShortDumpFunctions(Short);
   std::vector<std::string> Faults;
   if (Run.EntryStatus != EFI_SUCCESS) {
-    Faults.push_back("the driver's entry point returned status " +
-                     std::to_string(Run.EntryStatus));
+    Faults.push_back("the driver's entry point returned status " + std::to_string(Run.EntryStatus));
   }
   for (const std::string &Violation : Run.Violations) {
     Faults.push_back("the driver misused the hosted platform: " + Violation);
@@ -128,8 +127,8 @@ int main(int Count, char **Arguments) {
   if (Options.Json) {
     std::vector<std::string> Warnings = ShortLines;
     Warnings.insert(Warnings.end(), Faults.begin(), Faults.end());
-    const JsonReportInputs Inputs{
-        &Run, &Image, Options.Explain ? &Sources : nullptr, Short, Summary(Run), Warnings};
+    const JsonReportInputs Inputs{&Run,  &Image,       Options.Explain ? &Sources : nullptr,
+                                  Short, Summary(Run), Warnings};
     Report = RenderJsonReport(Inputs);
   } else if (Options.Explain) {
     Report = RenderExplainedReport(Run.Writes, Sources);

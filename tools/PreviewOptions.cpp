@@ -1,6 +1,6 @@
-// The command line of rbar-survey: --annotate, --explain, --json, --dump FILE... (or -F FILE, as lspci spells
-// it) and --help. Every argument that is not an option and follows a dump option is a dump file;
-// the argument right after --dump or -F is always one, even when it starts with "-".
+// The command line of rbar-survey: --annotate, --explain, --json, --dump FILE... (or -F FILE, as
+// lspci spells it) and --help. Every argument that is not an option and follows a dump option is a
+// dump file; the argument right after --dump or -F is always one, even when it starts with "-".
 #include "tools/PreviewOptions.h"
 
 #include <string_view>

@@ -21,7 +21,8 @@ size_t FindRebar(const ConfigFunction &Function) {
     if (RegisterField(Header, PCI_EXT_CAP_ID_MASK) == PCI_EXT_CAP_ID_REBAR) {
       return Current;
     }
-    const uint32_t Next = RegisterField(Header, PCI_EXT_CAP_NEXT_MASK) & PCI_EXT_CAP_NEXT_OFFSET_MASK;
+    const uint32_t Next =
+        RegisterField(Header, PCI_EXT_CAP_NEXT_MASK) & PCI_EXT_CAP_NEXT_OFFSET_MASK;
     // A header the function does not hold ends the walk as a failed read does.
     if (Next < PCI_EXTENDED_CAPABILITY_START || Function.Bytes.size() < Next + sizeof(uint32_t) ||
         Budget <= 0) {
