@@ -9,6 +9,7 @@
 
 namespace {
 
+constexpr uint64_t KB = 1ULL << 10;
 constexpr uint64_t MB = 1ULL << 20;
 constexpr uint64_t GB = 1ULL << 30;
 
@@ -216,7 +217,7 @@ TEST(ExplainVerdict, AlignedBlocksAtTheEdgesOfTheAddressSpace) {
 }
 
 TEST(ExplainVerdict, SizesInWords) {
-  EXPECT_EQ(ByteSizeText(16 * 1024), "16 KB");
+  EXPECT_EQ(ByteSizeText(16 * KB), "16 KB");
   EXPECT_EQ(ByteSizeText(2050 * MB), "2050 MB");
   EXPECT_EQ(ByteSizeText(3 * GB), "3 GB");
   EXPECT_EQ(ByteSizeText(1000), "1000 bytes");
