@@ -138,6 +138,7 @@ BarExplanation ExplainBar(const ExplainSources &Sources, const PreviewFunction &
   }
   Facts.Domain = Explanation.Key.Domain;
   Facts.RootBus = RootBusOf(Facts.Path, Explanation.Key);
+  Facts.OnMachine = Sources.Sizes != nullptr;
   Facts.RootWindowsKnown = Sources.BusWindowsKnown;
   for (const BusWindow &Window : Sources.BusWindows) {
     if (Window.Domain == Facts.Domain && Window.Bus == Facts.RootBus) {

@@ -18,7 +18,7 @@
 // bus ranges.
 struct ExplainSources {
   const PreviewImage *Image = nullptr;
-  // Sizes Linux gives each BAR; null for dumps.
+  // Sizes Linux gives each BAR; null for dumps, set for this machine.
   const MachineBarSizes *Sizes = nullptr;
   // The "PCI Bus" ranges of /proc/iomem, when they could be read (as root, on this machine).
   bool BusWindowsKnown = false;

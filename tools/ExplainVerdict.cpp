@@ -159,7 +159,8 @@ std::string VerdictText(const Verdict &Judged, const ProposalFacts &Facts) {
   case ApertureKnowledge::Unknown:
     break;
   }
-  return Root + "; whether " + Size + " fits is unknown";
+  return Root + "; whether " + Size + " fits is unknown" +
+         (Facts.OnMachine ? " (Linux shows the bus's ranges in /proc/iomem to root only)" : "");
 }
 
 const char *VerdictToken(VerdictKind Kind) {

@@ -49,6 +49,8 @@ struct ProposalFacts {
   // The root bus at the top of the path.
   uint32_t Domain = 0;
   uint8_t RootBus = 0;
+  // The function is this machine's (not a dump's), so /proc/iomem would show the ranges to root.
+  bool OnMachine = false;
   // Whether the root bus's ranges were read from /proc/iomem, and those of the bus.
   bool RootWindowsKnown = false;
   std::vector<BusWindow> RootWindows;
