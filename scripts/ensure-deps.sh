@@ -26,6 +26,7 @@ requirements=(
   "file:/usr/include/x86_64-linux-gnu/pci/pci.h:libpci-dev"
   # dpkg-shlibdeps, which finds the Debian package's dependencies.
   "cmd:dpkg-shlibdeps:dpkg-dev"
+  "file:/usr/include/nlohmann/json.hpp:nlohmann-json3-dev"
   # Sanitizer and libFuzzer runtimes for clang.
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a:libclang-rt-14-dev"
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.ubsan_standalone-x86_64.a:libclang-rt-14-dev"

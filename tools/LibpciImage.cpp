@@ -246,3 +246,21 @@ bool ReadDumpImage(const std::string &Path, PreviewImage &Image, std::string &Er
   }
   return ReadCheckedDump(Path, Path, Parsed, Image, Error);
 }
+
+MachineBarSizes ReadMachineBarSizes() {
+  static const std::string MACHINE_CONTEXT = "libpci";
+  MachineBarSizes Sizes;
+  pci_access *Access = AllocateAccess(MACHINE_CONTEXT, PREVIEW_EXIT_FAILURE);
+  pci_init(Access);
+  pci_scan_bus(Access);
+  for (pci_dev *Device = Access->devices; Device != nullptr; Device = Device->next) {
+    pci_fill_info(Device, PCI_FILL_SIZES);
+    std::array<uint64_t, 6> &Known =
+        Sizes[{static_cast<uint32_t>(Device->domain), Device->bus, Device->dev, Device->func}];
+    for (size_t Bar = 0; Bar < Known.size(); ++Bar) {
+      Known[Bar] = static_cast<uint64_t>(Device->size[Bar]);
+    }
+  }
+  pci_cleanup(Access);
+  return Sizes;
+}

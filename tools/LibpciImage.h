@@ -2,6 +2,9 @@
 // libpci's automatic access method, a dump file's through its dump method.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,3 +20,8 @@ void ReadMachineImage(PreviewImage &Image, std::vector<std::string> &Warnings);
 // as "PATH:LINE: what is wrong"; then libpci's dump method reads it, and both must agree on
 // every function. Returns false with Error set on a fault.
 bool ReadDumpImage(const std::string &Path, PreviewImage &Image, std::string &Error);
+
+// The sizes Linux gives each BAR 0 to 5 of this machine's functions (libpci's PCI_FILL_SIZES;
+// 0 where none is known), by function. Nothing is sized by writing: the sizes are Linux's own.
+using MachineBarSizes = std::map<FunctionKey, std::array<uint64_t, 6>>;
+MachineBarSizes ReadMachineBarSizes();

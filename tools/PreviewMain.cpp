@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/ExplainReport.h"
+#include "tools/JsonReport.h"
 #include "tools/LibpciImage.h"
 #include "tools/PreviewOptions.h"
 #include "tools/PreviewRun.h"
@@ -101,25 +103,52 @@ int main(int Count, char **Arguments) {
   }
 
   const PreviewRun Run = RunPreview(Image);
-  const std::string Report = RenderReport(Run.Writes, Image, Options.Annotate);
-  std::fwrite(Report.data(), 1, Report.size(), stdout);
-  std::fflush(stdout);
-
   const std::vector<ShortFunction> Short = FindShortFunctions(Image, Run.Facts);
   const std::vector<std::string> ShortLines =
       Options.DumpFiles.empty() ? DescribeShortMachineFunctions(Short, geteuid() == ROOT_USER_ID,
                                                                 CommandLine(Count, Arguments))
                                 : DescribeShortDumpFunctions(Short);
+  std::vector<std::string> Faults;
+  if (Run.EntryStatus != EFI_SUCCESS) {
+    Faults.push_back("the driver's entry point returned status " + std::to_string(Run.EntryStatus));
+  }
+  for (const std::string &Violation : Run.Violations) {
+    Faults.push_back("the driver misused the hosted platform: " + Violation);
+  }
+
+  // On this machine Linux adds what configuration space does not show: BAR sizes, and as root
+  // the root buses' ranges.
+  ExplainSources Sources;
+  Sources.Image = &Image;
+  MachineBarSizes Sizes;
+  if (Options.Explain && Options.DumpFiles.empty()) {
+    Sizes = ReadMachineBarSizes();
+    Sources.Sizes = &Sizes;
+    if (geteuid() == ROOT_USER_ID) {
+      Sources.BusWindows = ReadIomemBusWindows(Sources.BusWindowsKnown);
+    }
+  }
+  std::string Report;
+  if (Options.Json) {
+    std::vector<std::string> Warnings = ShortLines;
+    Warnings.insert(Warnings.end(), Faults.begin(), Faults.end());
+    const JsonReportInputs Inputs{&Run,  &Image,       Options.Explain ? &Sources : nullptr,
+                                  Short, Summary(Run), Warnings};
+    Report = RenderJsonReport(Inputs);
+  } else if (Options.Explain) {
+    Report = RenderExplainedReport(Run.Writes, Sources);
+  } else {
+    Report = RenderReport(Run.Writes, Image, Options.Annotate);
+  }
+  std::fwrite(Report.data(), 1, Report.size(), stdout);
+  std::fflush(stdout);
+
   for (const std::string &Line : ShortLines) {
     PrintMessage(Line);
   }
   PrintMessage(Summary(Run));
-
-  if (Run.EntryStatus != EFI_SUCCESS) {
-    PrintMessage("the driver's entry point returned status " + std::to_string(Run.EntryStatus));
-  }
-  for (const std::string &Violation : Run.Violations) {
-    PrintMessage("the driver misused the hosted platform: " + Violation);
+  for (const std::string &Line : Faults) {
+    PrintMessage(Line);
   }
   return Run.Violations.empty() && Run.EntryStatus == EFI_SUCCESS ? PREVIEW_EXIT_OK
                                                                   : PREVIEW_EXIT_FAILURE;

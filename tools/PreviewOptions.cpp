@@ -1,7 +1,7 @@
-// The command line of rbar-survey: --annotate, --dump FILE... (or -F FILE, as lspci spells
-// it), --help and --version. Every argument that is not an option and follows a dump option is a
-// dump file; the argument right after --dump or -F is always one, even when it starts with "-".
-// The file "-" is standard input, which can be read once.
+// The command line of rbar-survey: --annotate, --explain, --json, --dump FILE... (or -F FILE, as
+// lspci spells it), --help and --version. Every argument that is not an option and follows a dump
+// option is a dump file; the argument right after --dump or -F is always one, even when it starts
+// with "-". The file "-" is standard input, which can be read once.
 #include "tools/PreviewOptions.h"
 
 #include <algorithm>
@@ -11,6 +11,8 @@ namespace {
 
 constexpr std::string_view OPTION_ANNOTATE_LONG = "--annotate";
 constexpr std::string_view OPTION_ANNOTATE_SHORT = "-a";
+constexpr std::string_view OPTION_EXPLAIN = "--explain";
+constexpr std::string_view OPTION_JSON = "--json";
 constexpr std::string_view OPTION_DUMP_LONG = "--dump";
 constexpr std::string_view OPTION_DUMP_SHORT = "-F";
 constexpr std::string_view OPTION_HELP_LONG = "--help";
@@ -59,6 +61,8 @@ bool ParsePreviewOptions(const std::vector<std::string> &Arguments, PreviewOptio
       }
     } else if (Argument == OPTION_ANNOTATE_LONG || Argument == OPTION_ANNOTATE_SHORT) {
       Options.Annotate = true;
+    } else if (Argument == OPTION_EXPLAIN || Argument == OPTION_JSON) {
+      (Argument == OPTION_EXPLAIN ? Options.Explain : Options.Json) = true;
     } else if (Argument == OPTION_HELP_LONG || Argument == OPTION_HELP_SHORT) {
       Options.Help = true;
     } else if (Argument == OPTION_VERSION) {
@@ -91,7 +95,7 @@ bool ParsePreviewOptions(const std::vector<std::string> &Arguments, PreviewOptio
 }
 
 std::string PreviewUsage() {
-  return "usage: rbar-survey [--annotate] [--dump FILE...]\n"
+  return "usage: rbar-survey [--annotate] [--explain] [--json] [--dump FILE...]\n"
          "\n"
          "Runs the Resizable BAR survey driver on this machine's PCI configuration space, or on\n"
          "dump files that `lspci -x`, `-xxx` or `-xxxx` printed (with any of -v, -vv, -vvv, -k,\n"
@@ -101,6 +105,11 @@ std::string PreviewUsage() {
          "\n"
          "  -a, --annotate       name each function (DDDD:BB:DD.F vendor:device) before its\n"
          "                       lines and give each proposal's sizes in words\n"
+         "      --explain        annotate, and explain each proposal: the BAR's placement,\n"
+         "                       the bridge windows from the root bus down, the functions\n"
+         "                       sharing the window, and whether the proposed size fits\n"
+         "      --json           print the report (with --explain, the explanations too) as\n"
+         "                       one JSON document\n"
          "  -F, --dump FILE...   read dump files instead of this machine (one per -F, or\n"
          "                       all files that follow --dump)\n"
          "  -h, --help           show this text\n"

@@ -20,6 +20,11 @@ inline constexpr int PREVIEW_EXIT_USAGE = 2;
 struct PreviewOptions {
   // Show each function's address and IDs, and the BAR sizes in words.
   bool Annotate = false;
+  // Annotate, and explain each proposal: the BAR's placement, the bridge windows above it and
+  // whether the proposed size fits.
+  bool Explain = false;
+  // Print the report as one JSON document instead of text.
+  bool Json = false;
   // Print the usage and stop.
   bool Help = false;
   // Print the program's name and version and stop.

@@ -2,11 +2,14 @@
 """Tests of rbar-survey, run by CTest. Each subcommand is one test; exit 0 passes, 1 fails,
 77 skips (a tool the test needs is missing, or the test needs root).
 
-  report DUMP          the tool's stdout (plain and --annotate) and stderr for DUMP equal the
-                       files beside it: NAME.expected, NAME.annotated, NAME.stderr (those that
-                       exist; the plain report must)
+  report DUMP          the tool's stdout (plain, --annotate, --explain) and stderr for DUMP
+                       equal the files beside it: NAME.expected, NAME.annotated, NAME.explained,
+                       NAME.stderr (those that exist; the plain report must)
   lspci DUMP           the supported and current sizes the tool reports agree with
                        `lspci -F DUMP -vvv`, an independent decoder of the same file
+  windows DUMP         every bridge window the tool decodes agrees with `lspci -F DUMP -vv`
+  json DUMP            --json (and --json --explain) is one valid document carrying what the
+                       text report, its explanation (NAME.explained) and standard error carry
   errors               command line and dump file faults: status and message
   merge DIR            several dump files in one run
   spellings DIR        the option spellings that mean the same give the same report
@@ -15,6 +18,7 @@
 """
 
 import argparse
+import json
 import os
 import re
 import shutil
@@ -182,6 +186,15 @@ def test_report(tool, dump):
         expect_equal("--annotate exit status", "%d\n" % status, "%d\n" % EXIT_OK)
         expect_equal("annotated report", out, read_text(base + ".annotated"))
         checked.append("annotated report")
+    if os.path.exists(base + ".explained"):
+        status, out, _ = run([tool, "--explain", "-F", file], cwd=directory)
+        expect_equal("--explain exit status", "%d\n" % status, "%d\n" % EXIT_OK)
+        expect_equal("explained report", out, read_text(base + ".explained"))
+        if os.path.exists(base + ".annotated"):
+            kept = [line for line in out.splitlines(True) if not EXPLANATION_LINE.match(line)]
+            expect_equal("explained report without its explanations", "".join(kept),
+                         read_text(base + ".annotated"))
+        checked.append("explained report")
     print("%s: %s as expected" % (file, ", ".join(checked)))
 
 
@@ -214,6 +227,126 @@ def test_lspci(tool, dump):
         check_against_lspci(address, expected, lines)
         compared += len(expected)
     print("%s: %d BARs agree with lspci, %d known differences" % (name, compared, len(differences)))
+    return 0
+
+
+# Lines that --explain adds after a BAR line's sizes in words: kind, path tree, sharers, verdict.
+EXPLANATION_LINE = re.compile(r"  (BAR \d+: |path:$|shares the window of |verdict: )|    ")
+VERDICTS = {"fits", "window-too-small", "window-32-bit", "bar-32-bit", "placed-below-4g",
+            "root-bus", "unknown-bar"}
+LSPCI_WINDOW = re.compile(r"\t(Memory|Prefetchable memory) behind bridge: (?:([0-9a-f]+)-([0-9a-f]+) "
+                          r"\[size=\w+\]|\[disabled\]) \[(32|64)-bit\]")
+MEGABYTE_SHIFT = 20
+
+
+def lspci_windows(dump):
+    """{address: {"memory": window, "prefetchable": window}} from `lspci -vv`, each window as
+    (enabled, base, limit, 64-bit) with base and limit None when disabled."""
+    status, decoded, err = run(["lspci", "-F", dump, "-vvnD"])
+    if status != 0:
+        raise Failure("lspci failed: " + err)
+    windows = {}
+    address = None
+    for line in decoded.splitlines():
+        if re.match(r"[0-9a-f]{4}:", line):
+            address = line.split()[0]
+        match = LSPCI_WINDOW.fullmatch(line)
+        if match:
+            kind = "memory" if match.group(1) == "Memory" else "prefetchable"
+            base, limit = match.group(2), match.group(3)
+            windows.setdefault(address, {})[kind] = (
+                base is not None, int(base, 16) if base else None,
+                int(limit, 16) if limit else None, match.group(4) == "64")
+    return windows
+
+
+def tool_window(window):
+    """A window of the tool's JSON in the form lspci_windows gives."""
+    return (window["enabled"], window.get("base"), window.get("limit"), window["decodes_64_bit"])
+
+
+def test_windows(tool, dump):
+    if shutil.which("lspci") is None:
+        print("lspci is not installed")
+        return SKIP
+    expected = lspci_windows(dump)
+    status, out, _ = run([tool, "--json", "--explain", "--dump", dump])
+    expect_equal("exit status", "%d\n" % status, "%d\n" % EXIT_OK)
+    document = json.loads(out)
+    decoded = {function["address"]: function["bridge"] for function in document["functions"]
+               if function["bridge"] is not None}
+    expect_equal("bridges", "%s\n" % sorted(decoded), "%s\n" % sorted(expected))
+    for address, bridge in decoded.items():
+        for kind in ("memory", "prefetchable"):
+            expect_equal("%s %s window" % (address, kind),
+                         "%s\n" % (tool_window(bridge[kind + "_window"]),),
+                         "%s\n" % (expected[address][kind],))
+    steps = 0
+    for function in document["functions"]:
+        for bar in function["bars"]:
+            for step in bar.get("explain", {}).get("path", []):
+                kind = step["window"]["type"]
+                expect_equal("path window of %s" % step["bridge"], "%s\n" % step["window"],
+                             "%s\n" % decoded[step["bridge"]][kind + "_window"])
+                steps += 1
+    print("%d bridges agree with lspci; %d path windows agree with them" % (len(decoded), steps))
+    return 0
+
+
+def check_bars(address, function):
+    """A function's bars against its report lines: masks, sizes in bytes and BAR line numbers."""
+    masks = [int(line.split()[1]) for line in function["lines"] if line.startswith("RBarSizes ")]
+    expect_equal(address + " masks", "%s\n" % [bar["size_mask"] for bar in function["bars"]],
+                 "%s\n" % masks)
+    bar_lines = [[int(value) for value in line.split()[1::3]] for line in function["lines"]
+                 if line.startswith("BAR ")]
+    shown = [[bar["bar"], bar["current_index"], bar["largest_index"], bar["proposed_index"]]
+             for bar in function["bars"] if bar["proposed_index"] is not None]
+    expect_equal(address + " BAR lines", "%s\n" % shown, "%s\n" % bar_lines)
+    for bar in function["bars"]:
+        sizes = [1 << (index + MEGABYTE_SHIFT) for index in range(32) if bar["size_mask"] >> index & 1]
+        expect_equal(address + " supported sizes", "%s\n" % bar["supported_sizes"], "%s\n" % sizes)
+        if bar["bar"] is None or bar["current_index"] is None:
+            raise Failure("%s: a BAR of mask %d is not named" % (address, bar["size_mask"]))
+
+
+def test_json(tool, dump):
+    directory, file = os.path.split(os.path.abspath(dump))
+    explained = os.path.join(directory, file[: -len(".dump")] + ".explained")
+    _, report, err = run([tool, "--dump", file], cwd=directory)
+    status, out, json_err = run([tool, "--json", "--dump", file], cwd=directory)
+    expect_equal("exit status", "%d\n" % status, "%d\n" % EXIT_OK)
+    expect_equal("standard error", json_err, err)
+    document = json.loads(out)
+    expect_equal("schema", "%s\n" % document["schema"], "1\n")
+    expect_equal("report lines", "".join(line + "\n" for line in document["report"]), report)
+    expect_equal("lines of the functions", "".join(
+        line + "\n" for function in document["functions"] for line in function["lines"]), report)
+    messages = [line[len("rbar-survey: "):] for line in err.splitlines()]
+    expect_equal("summary", document["summary"]["text"] + "\n", messages[-1] + "\n")
+    expect_equal("warnings", "%s\n" % document["warnings"], "%s\n" % messages[:-1])
+    for function in document["functions"]:
+        check_bars(function["address"], function)
+    status, out, _ = run([tool, "--json", "--explain", "--dump", file], cwd=directory)
+    expect_equal("--explain exit status", "%d\n" % status, "%d\n" % EXIT_OK)
+    explained_document = json.loads(out)
+    verdicts = []
+    for function in explained_document["functions"]:
+        for bar in function["bars"]:
+            if (bar["proposed_index"] is None) != ("explain" not in bar):
+                raise Failure("%s BAR %s: explanation and BAR line disagree"
+                              % (function["address"], bar["bar"]))
+            if "explain" in bar:
+                verdicts.append(bar["explain"])
+                if bar["explain"]["verdict"] not in VERDICTS:
+                    raise Failure("unknown verdict %r" % bar["explain"]["verdict"])
+    if os.path.exists(explained):
+        texts = [line[len("  verdict: "):] for line in read_text(explained).splitlines()
+                 if line.startswith("  verdict: ")]
+        expect_equal("verdicts", "%s\n" % [entry["verdict_text"] for entry in verdicts],
+                     "%s\n" % texts)
+    print("%s: %d functions, %d report lines, %d verdicts; JSON as expected"
+          % (file, len(document["functions"]), len(document["report"]), len(verdicts)))
     return 0
 
 
@@ -340,6 +473,16 @@ def test_machine(tool):
             expect_equal("live status", "%d\n" % live[0], "%d\n" % EXIT_OK)
             expect_equal("report %s" % options, live[1], replayed[1])
             expect_equal("standard error %s" % options, live[2], replayed[2])
+        # The JSON documents differ only in where each function was read from.
+        live_document = json.loads(run([tool, "--json"])[1])
+        replayed = json.loads(run([tool, "--json", "--dump", path])[1])
+        for entry in replayed["functions"] + replayed["short_functions"]:
+            entry["source"] = None
+        expect_equal("JSON document", json.dumps(live_document, indent=1) + "\n",
+                     json.dumps(replayed, indent=1) + "\n")
+        status, out, _ = run([tool, "--json", "--explain"])
+        expect_equal("live --json --explain status", "%d\n" % status, "%d\n" % EXIT_OK)
+        json.loads(out)
     print("live run equals the replayed dump:\n" + live[2], end="")
     return 0
 
@@ -367,7 +510,7 @@ def test_machine_unprivileged(tool):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--tool", required=True, help="the rbar-survey executable")
-    parser.add_argument("test", choices=["report", "lspci", "errors", "merge", "spellings",
+    parser.add_argument("test", choices=["report", "lspci", "windows", "json", "errors", "merge", "spellings",
                                          "machine", "machine-unprivileged"])
     parser.add_argument("path", nargs="?",
                         help="dump file (report, lspci) or directory (merge, spellings)")
@@ -376,6 +519,8 @@ def main():
     tests = {
         "report": lambda: test_report(tool, arguments.path),
         "lspci": lambda: test_lspci(tool, arguments.path),
+        "windows": lambda: test_windows(tool, arguments.path),
+        "json": lambda: test_json(tool, arguments.path),
         "errors": lambda: test_errors(tool),
         "merge": lambda: test_merge(tool, arguments.path),
         "spellings": lambda: test_spellings(tool, arguments.path),

@@ -1,0 +1,221 @@
+// Explanations gathered from the image for each BAR line, and their text: the path drawn as a
+// tree in the manner of `lspci -tv`, outermost bridge first.
+#include "tools/ExplainReport.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "tools/ConfigRegisters.h"
+#include "tools/RebarEntries.h"
+
+namespace {
+
+// Size index 0 stands for 1 MB.
+constexpr uint32_t SIZE_INDEX_ZERO_SHIFT = 20;
+constexpr uint32_t BITS_PER_QWORD = 64;
+// Indent of explanation lines; of the root bus and its first bridge in the tree; and of each
+// level below, which puts a branch under the slot of its parent.
+constexpr const char *LINE_INDENT = "  ";
+constexpr const char *TREE_ROOT_INDENT = "    ";
+constexpr const char *TREE_FIRST_INDENT = "     ";
+constexpr const char *TREE_STEP = "   ";
+// Hex digits of a 32-bit and a 64-bit address, as lspci shows windows.
+constexpr int DIGITS_32 = 8;
+constexpr int DIGITS_64 = 16;
+
+// The size Linux or the Resizable BAR capability gives BAR Bar of Function; 0 when unknown.
+uint64_t KnownBarSize(const ExplainSources &Sources, const PreviewFunction &Function,
+                      uint32_t Bar) {
+  if (Sources.Sizes != nullptr) {
+    const auto Found = Sources.Sizes->find(KeyOf(Function));
+    if (Found != Sources.Sizes->end() && Bar < Found->second.size() && Found->second[Bar] != 0) {
+      return Found->second[Bar];
+    }
+  }
+  for (const RebarEntry &Entry : DecodeRebarEntries(Function.Config)) {
+    if (Entry.Bar == Bar) {
+      return SizeIndexBytes(Entry.Current);
+    }
+  }
+  return 0;
+}
+
+// "e0000000" or "00000040e0000000": Digits hex digits.
+std::string HexDigits(uint64_t Value, int Digits) {
+  char Text[24];
+  std::snprintf(Text, sizeof Text, "%0*llx", Digits, static_cast<unsigned long long>(Value));
+  return Text;
+}
+
+// "prefetchable memory window 00000040e0000000-00000040efffffff (256 MB, 64-bit)".
+std::string WindowText(const BridgeWindow &Window) {
+  std::string Text = Window.Prefetchable ? "prefetchable memory window " : "memory window ";
+  if (!Window.Enabled) {
+    return Text + "disabled";
+  }
+  const int Digits = Window.Decodes64 ? DIGITS_64 : DIGITS_32;
+  return Text + HexDigits(Window.Base, Digits) + "-" + HexDigits(Window.Limit, Digits) + " (" +
+         ByteSizeText(WindowSize(Window)) + (Window.Decodes64 ? ", 64-bit)" : ", 32-bit)");
+}
+
+// What a window of the path means for Size: "holds 32 GB", "too small for 32 GB", ...
+std::string WindowMark(const BridgeWindow &Window, uint64_t Size) {
+  const std::string Words = ByteSizeText(Size);
+  if (!Window.Enabled) {
+    return "holds none of " + Words;
+  }
+  if (NeedsSixtyFourBit(Size) && !Window.Decodes64) {
+    return "32-bit only, " + Words + " needs 64-bit";
+  }
+  return WindowHoldsAligned(Window, Size) ? "holds " + Words : "too small for " + Words;
+}
+
+// "DD.F" of a function, as lspci -t names it on its bus.
+std::string SlotText(const ConfigFunction &Function) {
+  char Text[8];
+  std::snprintf(Text, sizeof Text, "%02x.%x", Function.Device, Function.Function);
+  return Text;
+}
+
+// "[01-03]" or "[03]": a bridge's bus range as lspci -t shows it.
+std::string BusRangeText(uint8_t Secondary, uint8_t Subordinate) {
+  char Text[16];
+  if (Secondary == Subordinate) {
+    std::snprintf(Text, sizeof Text, "[%02x]", Secondary);
+  } else {
+    std::snprintf(Text, sizeof Text, "[%02x-%02x]", Secondary, Subordinate);
+  }
+  return Text;
+}
+
+// The tree lines of the path, from the root bus to the function's BAR.
+void AddPathLines(const BarExplanation &Explanation, const PreviewFunction &Function,
+                  std::vector<std::string> &Lines) {
+  const ProposalFacts &Facts = Explanation.Facts;
+  char Root[16];
+  std::snprintf(Root, sizeof Root, "[%04x:%02x]", Facts.Domain, Facts.RootBus);
+  Lines.push_back(std::string(LINE_INDENT) + "path:");
+  Lines.push_back(TREE_ROOT_INDENT + std::string(Root));
+  std::string Indent = TREE_FIRST_INDENT;
+  for (const PathBridge &Step : Facts.Path) {
+    Lines.push_back(Indent + "\\-" + SlotText(Step.Bridge->Config) + "-" +
+                    BusRangeText(Step.Secondary, Step.Subordinate) + " " +
+                    FormatFunctionIds(Step.Bridge->Config) + "  " + WindowText(Step.Window) + ": " +
+                    WindowMark(Step.Window, Facts.Size));
+    Indent += TREE_STEP;
+  }
+  Lines.push_back(Indent + "\\-" + SlotText(Function.Config) + " " +
+                  FormatFunctionIds(Function.Config) + "  BAR " + std::to_string(Facts.Bar));
+}
+
+} // namespace
+
+uint64_t SizeIndexBytes(uint32_t Index) {
+  return Index + SIZE_INDEX_ZERO_SHIFT < BITS_PER_QWORD ? 1ULL << (Index + SIZE_INDEX_ZERO_SHIFT)
+                                                        : 0;
+}
+
+const PreviewFunction *FindFunction(const PreviewImage &Image, const FunctionKey &Key) {
+  const auto Found = std::find_if(Image.begin(), Image.end(), [&](const PreviewFunction &Function) {
+    return KeyOf(Function) == Key;
+  });
+  return Found == Image.end() ? nullptr : &*Found;
+}
+
+BarExplanation ExplainBar(const ExplainSources &Sources, const PreviewFunction &Function,
+                          const BarLine &Line) {
+  BarExplanation Explanation;
+  Explanation.Function = &Function;
+  Explanation.Key = KeyOf(Function);
+  Explanation.Line = Line;
+  Explanation.CurrentSize = SizeIndexBytes(Line.Current);
+  ProposalFacts &Facts = Explanation.Facts;
+  Facts.Bar = Line.Bar;
+  Facts.Placement = DecodeBar(Function.Config, Line.Bar);
+  Facts.Size = SizeIndexBytes(Line.Proposed);
+  if (IsMemoryBar(Facts.Placement.Kind)) {
+    Facts.Path = FindBridgePath(*Sources.Image, Explanation.Key, Facts.Placement.Prefetchable);
+  }
+  Facts.Domain = Explanation.Key.Domain;
+  Facts.RootBus = RootBusOf(Facts.Path, Explanation.Key);
+  Facts.OnMachine = Sources.Sizes != nullptr;
+  Facts.RootWindowsKnown = Sources.BusWindowsKnown;
+  for (const BusWindow &Window : Sources.BusWindows) {
+    if (Window.Domain == Facts.Domain && Window.Bus == Facts.RootBus) {
+      Facts.RootWindows.push_back(Window);
+    }
+  }
+  Explanation.Judged = JudgeProposal(Facts);
+  if (!Facts.Path.empty()) {
+    for (const WindowSharer &Sharer :
+         FindWindowSharers(*Sources.Image, Explanation.Key, Facts.Bar, Facts.Path.back())) {
+      Explanation.Sharers.push_back({Sharer, KnownBarSize(Sources, *Sharer.Function, Sharer.Bar)});
+    }
+  }
+  return Explanation;
+}
+
+std::vector<std::string> ExplanationLines(const BarExplanation &Explanation) {
+  std::vector<std::string> Lines;
+  const ProposalFacts &Facts = Explanation.Facts;
+  std::string Kind = std::string(LINE_INDENT) + "BAR " + std::to_string(Facts.Bar) + ": " +
+                     BarKindText(Facts.Placement, Facts.Bar);
+  const bool Memory = IsMemoryBar(Facts.Placement.Kind);
+  if (Memory) {
+    const int Digits = Facts.Placement.Kind == BarKind::Memory64 ? DIGITS_64 : DIGITS_32;
+    Kind += ", at " + HexDigits(Facts.Placement.Address, Digits) + ", current size " +
+            ByteSizeText(Explanation.CurrentSize);
+  }
+  Lines.push_back(Kind);
+  if (Memory) {
+    AddPathLines(Explanation, *Explanation.Function, Lines);
+  }
+  if (!Explanation.Sharers.empty()) {
+    Lines.push_back(std::string(LINE_INDENT) + "shares the window of " +
+                    FormatFunctionAddress(KeyOf(*Facts.Path.back().Bridge)) + " with:");
+    for (const SharerFacts &Sharer : Explanation.Sharers) {
+      const PreviewFunction &Other = *Sharer.Sharer.Function;
+      std::string Line =
+          std::string(TREE_ROOT_INDENT) + FormatFunctionAddress(KeyOf(Other)) + " " +
+          FormatFunctionIds(Other.Config) + " BAR " + std::to_string(Sharer.Sharer.Bar) + " at " +
+          HexDigits(Sharer.Sharer.Address, Sharer.Sharer.Address < FOUR_GB ? DIGITS_32 : DIGITS_64);
+      Line += Sharer.Size != 0 ? " (" + ByteSizeText(Sharer.Size) + ")" : " (size unknown)";
+      Lines.push_back(Line);
+    }
+  }
+  Lines.push_back(std::string(LINE_INDENT) +
+                  "verdict: " + VerdictText(Explanation.Judged, Explanation.Facts));
+  return Lines;
+}
+
+std::string RenderExplainedReport(const std::vector<ConsoleWrite> &Writes,
+                                  const ExplainSources &Sources) {
+  std::string Text;
+  std::optional<FunctionKey> Previous;
+  for (const ConsoleWrite &Write : Writes) {
+    const PreviewFunction *Function =
+        Write.Origin ? FindFunction(*Sources.Image, *Write.Origin) : nullptr;
+    if (Write.Origin && Write.Origin != Previous) {
+      Text += FormatFunctionAddress(*Write.Origin);
+      Text += Function != nullptr ? " " + FormatFunctionIds(Function->Config) + "\n" : "\n";
+    }
+    Previous = Write.Origin;
+    Text += Write.Text;
+    const std::optional<BarLine> Bar = ParseBarLine(Write.Text);
+    if (!Bar) {
+      continue;
+    }
+    if (!Text.empty() && Text.back() != '\n') {
+      Text += '\n';
+    }
+    Text += std::string(LINE_INDENT) + SizeIndexText(Bar->Current) + " -> " +
+            SizeIndexText(Bar->Proposed) + "\n";
+    if (Function == nullptr) {
+      continue;
+    }
+    for (const std::string &Line : ExplanationLines(ExplainBar(Sources, *Function, *Bar))) {
+      Text += Line + "\n";
+    }
+  }
+  return Text;
+}
