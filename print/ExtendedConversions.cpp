@@ -1,9 +1,11 @@
 // The format engine's text conversions: "a" (narrow string), "s" and "S" (wide string), "c"
 // (one UCS-2 character), "g" (EFI_GUID), "t" (EFI_TIME) and "r" (EFI_STATUS). Each takes one
 // argument slot and hands a text to the output stage; GUIDs, times and unnamed statuses are
-// rendered first through FormatAscii into the calling FormatCore run's scratch area. That
-// nested run has its own scratch area for its digits, so the texts never overlap.
+// rendered first into the calling FormatCore run's scratch area, digit by digit, as the
+// directives "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", "%02d/%02d/%04d  %02d:%02d"
+// and "%08X" print them for the values these records hold.
 #include "firmware/UefiStatus.h"
+#include "print/DigitText.h"
 #include "print/FormatDirective.h"
 #include "print/StatusTexts.h"
 
@@ -14,18 +16,26 @@ constexpr CHAR8 NULL_STRING_TEXT[] = "<null string>";
 constexpr CHAR8 NULL_GUID_TEXT[] = "<null guid>";
 constexpr CHAR8 NULL_TIME_TEXT[] = "<null time>";
 
-// 8-4-4-4-12 hexadecimal GUID text: Data1, Data2, Data3, Data4[0..7].
-constexpr CHAR8 GUID_TEXT_FORMAT[] = "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x";
-// Month/day/year, two blanks, hour:minute.
-constexpr CHAR8 TIME_TEXT_FORMAT[] = "%02d/%02d/%04d  %02d:%02d";
+// Hexadecimal digits of the GUID's Data1, Data2 and Data3, and of each Data4 byte.
+constexpr UINTN GUID_DATA1_DIGITS = 8;
+constexpr UINTN GUID_DATA16_DIGITS = 4;
+constexpr UINTN GUID_BYTE_DIGITS = 2;
+// Data4 bytes before the GUID text's last "-"; the rest follow it.
+constexpr UINTN GUID_DATA4_HEAD_BYTES = 2;
+constexpr CHAR8 GUID_SEPARATOR = '-';
+
+// Least digits of a time field: two, four for the year; larger values print in full.
+constexpr UINTN TIME_FIELD_DIGITS = 2;
+constexpr UINTN TIME_YEAR_DIGITS = 4;
+constexpr CHAR8 TIME_DATE_SEPARATOR = '/';
+constexpr CHAR8 TIME_CLOCK_SEPARATOR = ':';
+constexpr CHAR8 TIME_GAP = ' ';
+
 // A status outside both text tables: the low 32 bits of its slot as eight digits.
-constexpr CHAR8 STATUS_NUMBER_FORMAT[] = "%08X";
+constexpr UINTN STATUS_NUMBER_DIGITS = 8;
 
 // The low 16 bits of a slot: the character of "c".
 constexpr ArgumentSlot CHAR_SLOT_MASK = 0xFFFF;
-
-// Sub-formatting into the scratch area: narrow format, narrow output.
-constexpr FormatFlags SCRATCH_FLAGS = 0;
 
 // The bytes a pointer slot points to; null for a null pointer.
 const UINT8 *SlotBytes(ArgumentSlot Slot) {
@@ -74,20 +84,45 @@ UINT32 ReadLittleEndian(const UINT8 *Bytes, UINTN Size) {
   return Value;
 }
 
-// "g": the GUID's 36-character text, or the null placeholder.
+// Writes Value in decimal at Text with at least MinDigits digits, zeros first, and returns
+// the position after them: "%02d" and "%04d" of a value that is never negative.
+CHAR8 *PutDecimal(CHAR8 *Text, UINT32 Value, UINTN MinDigits) {
+  CHAR8 Run[MAX_INTEGER_DIGITS + 1];
+  const CHAR8 *Digit = StoreDecimalDigits(Run, Value);
+  for (auto Digits = static_cast<UINTN>(Digit - Run); Digits < MinDigits; ++Digits) {
+    *Text++ = '0';
+  }
+  for (; Digit != Run; --Digit) {
+    *Text++ = *Digit;
+  }
+  return Text;
+}
+
+// "g": the GUID's 36-character text, or the null placeholder: Data1, Data2 and Data3, Data4
+// bytes 0 and 1, then bytes 2 to 7, in hexadecimal groups joined by "-".
 void ConvertGuid(FormatCall &Call, Directive &Field) {
   const UINT8 *Guid = SlotBytes(TakeArgument(Call));
   if (Guid == nullptr) {
     UseNarrowText(Field, NULL_GUID_TEXT);
     return;
   }
+  CHAR8 *Text = Call.Scratch;
+  Text = PutHexDigits(Text, ReadLittleEndian(Guid + offsetof(EFI_GUID, Data1), sizeof(UINT32)),
+                      GUID_DATA1_DIGITS);
+  *Text++ = GUID_SEPARATOR;
+  Text = PutHexDigits(Text, ReadLittleEndian(Guid + offsetof(EFI_GUID, Data2), sizeof(UINT16)),
+                      GUID_DATA16_DIGITS);
+  *Text++ = GUID_SEPARATOR;
+  Text = PutHexDigits(Text, ReadLittleEndian(Guid + offsetof(EFI_GUID, Data3), sizeof(UINT16)),
+                      GUID_DATA16_DIGITS);
   const UINT8 *Tail = Guid + offsetof(EFI_GUID, Data4);
-  FormatAscii(Call.Scratch, FORMAT_SCRATCH_CHARS, SCRATCH_FLAGS, GUID_TEXT_FORMAT,
-              ReadLittleEndian(Guid + offsetof(EFI_GUID, Data1), sizeof(UINT32)),
-              ReadLittleEndian(Guid + offsetof(EFI_GUID, Data2), sizeof(UINT16)),
-              ReadLittleEndian(Guid + offsetof(EFI_GUID, Data3), sizeof(UINT16)), UINT32{Tail[0]},
-              UINT32{Tail[1]}, UINT32{Tail[2]}, UINT32{Tail[3]}, UINT32{Tail[4]}, UINT32{Tail[5]},
-              UINT32{Tail[6]}, UINT32{Tail[7]});
+  for (UINTN Index = 0; Index < sizeof(EFI_GUID::Data4); ++Index) {
+    if (Index == 0 || Index == GUID_DATA4_HEAD_BYTES) {
+      *Text++ = GUID_SEPARATOR;
+    }
+    Text = PutHexDigits(Text, Tail[Index], GUID_BYTE_DIGITS);
+  }
+  *Text = '\0';
   UseNarrowText(Field, Call.Scratch);
 }
 
@@ -99,10 +134,19 @@ void ConvertTime(FormatCall &Call, Directive &Field) {
     UseNarrowText(Field, NULL_TIME_TEXT);
     return;
   }
-  FormatAscii(Call.Scratch, FORMAT_SCRATCH_CHARS, SCRATCH_FLAGS, TIME_TEXT_FORMAT,
-              UINT32{Time[offsetof(EFI_TIME, Month)]}, UINT32{Time[offsetof(EFI_TIME, Day)]},
-              ReadLittleEndian(Time + offsetof(EFI_TIME, Year), sizeof(UINT16)),
-              UINT32{Time[offsetof(EFI_TIME, Hour)]}, UINT32{Time[offsetof(EFI_TIME, Minute)]});
+  CHAR8 *Text = Call.Scratch;
+  Text = PutDecimal(Text, Time[offsetof(EFI_TIME, Month)], TIME_FIELD_DIGITS);
+  *Text++ = TIME_DATE_SEPARATOR;
+  Text = PutDecimal(Text, Time[offsetof(EFI_TIME, Day)], TIME_FIELD_DIGITS);
+  *Text++ = TIME_DATE_SEPARATOR;
+  Text = PutDecimal(Text, ReadLittleEndian(Time + offsetof(EFI_TIME, Year), sizeof(UINT16)),
+                    TIME_YEAR_DIGITS);
+  *Text++ = TIME_GAP;
+  *Text++ = TIME_GAP;
+  Text = PutDecimal(Text, Time[offsetof(EFI_TIME, Hour)], TIME_FIELD_DIGITS);
+  *Text++ = TIME_CLOCK_SEPARATOR;
+  Text = PutDecimal(Text, Time[offsetof(EFI_TIME, Minute)], TIME_FIELD_DIGITS);
+  *Text = '\0';
   UseNarrowText(Field, Call.Scratch);
 }
 
@@ -111,8 +155,7 @@ void ConvertStatus(FormatCall &Call, Directive &Field) {
   const EFI_STATUS Status = TakeArgument(Call);
   const CHAR8 *Text = StatusText(Status);
   if (Text == nullptr) {
-    FormatAscii(Call.Scratch, FORMAT_SCRATCH_CHARS, SCRATCH_FLAGS, STATUS_NUMBER_FORMAT,
-                static_cast<UINT64>(Status));
+    *PutHexDigits(Call.Scratch, Status & LOW_32_BITS, STATUS_NUMBER_DIGITS) = '\0';
     Text = Call.Scratch;
   }
   UseNarrowText(Field, Text);

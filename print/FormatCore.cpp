@@ -1,6 +1,7 @@
-// The format engine's walk: entry checks, one pass over the format string with directive
-// parsing and line-end handling, every format character ending in the common output stage,
-// then termination and the result.
+// The format engine's walk: entry checks, then one pass over the format string in which runs
+// of ordinary characters, line ends and plain integer directives go straight to the buffer and
+// every other directive takes the general path; then termination and the result.
+#include "print/DigitText.h"
 #include "print/FormatDirective.h"
 
 namespace {
@@ -10,13 +11,6 @@ constexpr UINT16 LINE_FEED = '\n';
 constexpr UINT16 CARRIAGE_RETURN = '\r';
 constexpr UINT16 PERCENT = '%';
 constexpr UINT16 NUL_CHAR = 0;
-
-// What a line feed, a carriage return followed by a line feed, or a line feed followed by a
-// carriage return emit; and what a lone carriage return emits.
-constexpr CHAR8 LINE_END_TEXT[] = "\r\n";
-constexpr CHAR8 LONE_CARRIAGE_RETURN_TEXT[] = "\r";
-
-constexpr UINT64 DECIMAL_BASE = 10;
 
 // Characters of a narrow or wide format string before its terminator, reading at most
 // FORMAT_LENGTH_OVERFLOW characters.
@@ -41,185 +35,66 @@ constexpr bool IsOrdinary(UINT16 Character) {
 // Copies the run of ordinary characters from Cursor on to Position, until a character that
 // is not ordinary or until no character slot is left before End; returns the position of the
 // first format character not copied. The widths are constants, so that each width pair gets a
-// loop of its own.
+// loop of its own, bounded by the room counted once.
 template <UINTN FormatBytes, UINTN OutputBytes>
 const UINT8 *CopyOrdinaryRun(UINT8 *&Position, const UINT8 *End, const UINT8 *Cursor) {
   UINT8 *Write = Position;
-  while (End - Write >= static_cast<INTN>(OutputBytes)) {
-    const UINT16 Character = ReadChar(Cursor, FormatBytes);
+  const auto Room = static_cast<UINTN>(End - Write) / OutputBytes;
+  UINTN Index = 0;
+  for (; Index < Room; ++Index) {
+    const UINT16 Character = ReadChar(Cursor + Index * FormatBytes, FormatBytes);
     if (!IsOrdinary(Character)) {
       break;
     }
-    StoreChar(Write, OutputBytes, Character);
-    Write += OutputBytes;
-    Cursor += FormatBytes;
+    StoreChar(Write + Index * OutputBytes, OutputBytes, Character);
   }
-  Position = Write;
-  return Cursor;
+  Position = Write + Index * OutputBytes;
+  return Cursor + Index * FormatBytes;
 }
 
-// Emits the run of ordinary characters from Cursor on and returns the position of the first
-// format character after it. Each is a one-character field without options, which the output
-// stage emits as it is, so the run is copied directly: until a character that is not ordinary,
-// or, when writing, until no character slot is left before the end position.
-const UINT8 *EmitOrdinaryRun(OutputSink &Sink, const UINT8 *Cursor, UINTN FormatBytes) {
-  if (Sink.Counting) {
-    UINT64 Run = 0;
-    while (IsOrdinary(ReadChar(Cursor, FormatBytes))) {
-      ++Run;
-      Cursor += FormatBytes;
-    }
-    Sink.Tally = SaturatingAdd(Sink.Tally, Run);
-    return Cursor;
-  }
-  const bool WideOutput = Sink.BytesPerChar == WIDE_CHAR_BYTES;
+// Writes the run of ordinary characters from Cursor on, each a one-character field without
+// options that the output stage would emit as it is, up to the end position; returns the
+// position of the first format character not written.
+const UINT8 *WriteOrdinaryRun(UINT8 *&Position, const UINT8 *End, const UINT8 *Cursor,
+                              UINTN FormatBytes, UINTN OutputBytes) {
   if (FormatBytes == WIDE_CHAR_BYTES) {
-    return WideOutput
-               ? CopyOrdinaryRun<WIDE_CHAR_BYTES, WIDE_CHAR_BYTES>(Sink.Position, Sink.End, Cursor)
-               : CopyOrdinaryRun<WIDE_CHAR_BYTES, NARROW_CHAR_BYTES>(Sink.Position, Sink.End,
-                                                                     Cursor);
+    return OutputBytes == WIDE_CHAR_BYTES
+               ? CopyOrdinaryRun<WIDE_CHAR_BYTES, WIDE_CHAR_BYTES>(Position, End, Cursor)
+               : CopyOrdinaryRun<WIDE_CHAR_BYTES, NARROW_CHAR_BYTES>(Position, End, Cursor);
   }
-  return WideOutput
-             ? CopyOrdinaryRun<NARROW_CHAR_BYTES, WIDE_CHAR_BYTES>(Sink.Position, Sink.End, Cursor)
-             : CopyOrdinaryRun<NARROW_CHAR_BYTES, NARROW_CHAR_BYTES>(Sink.Position, Sink.End,
-                                                                     Cursor);
+  return OutputBytes == WIDE_CHAR_BYTES
+             ? CopyOrdinaryRun<NARROW_CHAR_BYTES, WIDE_CHAR_BYTES>(Position, End, Cursor)
+             : CopyOrdinaryRun<NARROW_CHAR_BYTES, NARROW_CHAR_BYTES>(Position, End, Cursor);
 }
 
-// Chooses the text of the line end at Cursor (a line feed or carriage return) and returns the
-// last format character it consumes: a pair of either order is one line end.
-const UINT8 *LineEnd(const UINT8 *Cursor, UINTN FormatBytes, UINT16 Character, const CHAR8 *&Text) {
-  const UINT16 Next = ReadChar(Cursor + FormatBytes, FormatBytes);
-  if (Character == LINE_FEED) {
-    Text = LINE_END_TEXT;
-    return Next == CARRIAGE_RETURN ? Cursor + FormatBytes : Cursor;
-  }
-  if (Next == LINE_FEED) {
-    Text = LINE_END_TEXT;
-    return Cursor + FormatBytes;
-  }
-  Text = LONE_CARRIAGE_RETURN_TEXT;
-  return Cursor;
-}
-
-// Stores Value as the precision after a ".", otherwise as the width.
-void SetWidthOrPrecision(Directive &Field, UINT64 Value) {
-  if ((Field.Flags & HAS_PRECISION) != 0) {
-    Field.Precision = Value;
-  } else {
-    Field.Width = Value;
-    Field.Flags |= HAS_WIDTH;
-  }
-}
-
-// The argument string of a one-character field: the character and a NUL character.
-void SingleCharacter(FormatCall &Call, Directive &Field, UINT16 Character) {
-  Call.CharText[0] = static_cast<UINT8>(Character);
-  Call.CharText[1] = static_cast<UINT8>(Character >> HIGH_BYTE_SHIFT);
-  Call.CharText[2] = 0;
-  Call.CharText[3] = 0;
-  Field.Flags |= WIDE_ARGUMENT;
-  Field.Text = Call.CharText;
-}
-
-// Sets the flag of a directive's option character (" ", "+", "-", ",", ".", "l", "L").
-// Returns false for any other character.
-bool SetOptionFlag(Directive &Field, UINT16 Character) {
-  switch (Character) {
-  case ' ':
-    Field.Flags |= SIGN_SPACE;
-    return true;
-  case '+':
-    Field.Flags |= SIGN_PLUS;
-    return true;
-  case '-':
-    Field.Flags |= LEFT_ALIGN;
-    return true;
-  case ',':
-    Field.Flags |= GROUP_COMMAS;
-    return true;
-  case '.':
-    // The precision keeps its value until digits or "*" follow.
-    Field.Flags |= HAS_PRECISION;
-    return true;
-  case 'l':
-  case 'L':
-    Field.Flags |= LONG_ARG;
-    return true;
-  default:
-    return false;
-  }
-}
-
-constexpr bool IsDecimalDigit(UINT16 Character) {
-  return Character >= '0' && Character <= '9';
-}
-
-// Reads the run of decimal digits starting at Cursor as the width, or after a "." as the
-// precision; the value wraps modulo 2^64. A leading "0" before any "." also asks for zero
-// fill. Returns the position of the last digit.
-const UINT8 *ReadNumber(const UINT8 *Cursor, UINTN FormatBytes, Directive &Field) {
-  UINT16 Digit = ReadChar(Cursor, FormatBytes);
-  if (Digit == '0' && (Field.Flags & HAS_PRECISION) == 0) {
-    Field.Flags |= ZERO_PAD;
-  }
-  UINT64 Value = 0;
-  for (;;) {
-    Value = Value * DECIMAL_BASE + static_cast<UINT64>(Digit - '0');
-    const UINT16 Next = ReadChar(Cursor + FormatBytes, FormatBytes);
-    if (!IsDecimalDigit(Next)) {
-      break;
-    }
+// Counts the run of ordinary characters from Cursor on into Tally; returns the position of
+// the first format character after it.
+const UINT8 *CountOrdinaryRun(const UINT8 *Cursor, UINTN FormatBytes, UINT64 &Tally) {
+  UINT64 Run = 0;
+  while (IsOrdinary(ReadChar(Cursor, FormatBytes))) {
+    ++Run;
     Cursor += FormatBytes;
-    Digit = Next;
   }
-  SetWidthOrPrecision(Field, Value);
+  Tally = SaturatingAdd(Tally, Run);
   return Cursor;
 }
 
-// Applies the conversion character at Cursor to Field. Returns the last format character the
-// directive consumes; Ended is set when the format ends inside the directive.
-const UINT8 *Convert(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes, Directive &Field,
-                     bool &Ended) {
-  const UINT16 Character = ReadChar(Cursor, FormatBytes);
-  switch (Character) {
-  case 'd':
-    break;
-  case 'u':
-    Field.Flags = (Field.Flags & ~SIGN_PLUS) | UNSIGNED_ARG;
-    break;
-  case 'x':
-    Field.Flags |= HEX_RADIX;
-    break;
-  case 'X':
-    Field.Flags |= ZERO_PAD | HEX_RADIX;
-    break;
-  case 'p':
-    Field.Flags = (Field.Flags & ~(SIGN_SPACE | SIGN_PLUS)) | LONG_ARG | ZERO_PAD | HEX_RADIX;
-    break;
-  case LINE_FEED:
-  case CARRIAGE_RETURN: {
-    // The "%" is dropped; width and precision apply to the line end.
-    const CHAR8 *Text = nullptr;
-    Cursor = LineEnd(Cursor, FormatBytes, Character, Text);
-    Field.Flags &= ~WIDE_ARGUMENT;
-    Field.Text = AsBytes(Text);
-    return Cursor;
-  }
-  case NUL_CHAR:
-    // Only the padding that a width already asks for is printed.
-    Field.Precision = 0;
-    SingleCharacter(Call, Field, NUL_CHAR);
-    Ended = true;
-    return Cursor;
-  default:
-    if (!ConvertExtended(Call, Field, Character)) {
-      // Unrecognised, "%" included: the character itself, without the "%" and no slot.
-      SingleCharacter(Call, Field, Character);
+// Writes the Count digits of a digit run, read backwards from MostSignificant, at Position,
+// which has room for them all; returns the position after the last one.
+UINT8 *WriteDigits(UINT8 *Position, UINTN OutputBytes, const CHAR8 *MostSignificant,
+                   UINTN Count) {
+  const CHAR8 *Digit = MostSignificant;
+  UINT8 *const Last = Position + Count * OutputBytes;
+  if (OutputBytes == WIDE_CHAR_BYTES) {
+    for (; Position != Last; Position += WIDE_CHAR_BYTES, --Digit) {
+      StoreChar(Position, WIDE_CHAR_BYTES, static_cast<UINT8>(*Digit));
     }
-    return Cursor;
+    return Last;
   }
-  ConvertInteger(Call, Field);
-  return Cursor;
+  for (; Position != Last; ++Position, --Digit) {
+    *Position = static_cast<UINT8>(*Digit);
+  }
+  return Last;
 }
 
 // Recognises, right after a "%", an integer directive that is a conversion alone: any number
@@ -256,30 +131,69 @@ const UINT8 *PlainIntegerDirective(const UINT8 *Cursor, UINTN FormatBytes,
   return Cursor;
 }
 
-// Parses the directive whose "%" is just before Cursor: options in any order and number, then
-// the conversion character. Returns the last format character the directive consumes.
-const UINT8 *ParseDirective(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes,
-                            Directive &Field, bool &Ended) {
-  for (;; Cursor += FormatBytes) {
-    const UINT16 Character = ReadChar(Cursor, FormatBytes);
-    if (SetOptionFlag(Field, Character)) {
-      continue;
+// A plain integer directive, with its conversion flags in Flags: no option, width or
+// precision, so its precision is the default 1, which a digit run always meets, and only a
+// negative signed decimal has a prefix. What ConvertInteger and the output stage would produce
+// is therefore the prefix and the digits as they are. They go straight from the scratch area to
+// Position when the room left holds them all, else through the sink, which cuts them at the
+// end position. Returns the write position after them.
+UINT8 *EmitPlainInteger(FormatCall &Call, UINT8 *Position, FormatFlags Flags) {
+  UINT16 Prefix = 0;
+  const UINT64 Value = PrintedValue(IntegerArgument(TakeArgument(Call), Flags), Flags, Prefix);
+  const CHAR8 *MostSignificant = (Flags & HEX_RADIX) != 0
+                                     ? StoreHexDigits(Call.Scratch, Value)
+                                     : StoreDecimalDigits(Call.Scratch, Value);
+  const auto Digits = static_cast<UINTN>(MostSignificant - Call.Scratch);
+  OutputSink &Sink = Call.Sink;
+  if (Sink.Counting) {
+    Sink.Tally = SaturatingAdd(Sink.Tally, Digits + (Prefix != 0 ? 1 : 0));
+    return Position;
+  }
+  const UINTN OutputBytes = Sink.BytesPerChar;
+  // Bytes per character are 1 or 2: a shift instead of a division.
+  const UINTN Room = static_cast<UINTN>(Sink.End - Position) >> (OutputBytes - 1);
+  if (Room > Digits) {
+    if (Prefix != 0) {
+      StoreChar(Position, OutputBytes, Prefix);
+      Position += OutputBytes;
     }
-    if (Character == '*') {
-      SetWidthOrPrecision(Field, TakeArgument(Call));
-    } else if (IsDecimalDigit(Character)) {
-      Cursor = ReadNumber(Cursor, FormatBytes, Field);
-    } else {
-      return Convert(Call, Cursor, FormatBytes, Field, Ended);
+    return WriteDigits(Position, OutputBytes, MostSignificant, Digits);
+  }
+  Sink.Position = Position;
+  if (Prefix != 0) {
+    EmitChar(Sink, Prefix);
+  }
+  EmitDigitRun(Sink, MostSignificant, Digits);
+  return Sink.Position;
+}
+
+// Emits the line end at Cursor (a line feed or carriage return) and returns the last format
+// character it consumes: a line feed, or a pair of either order, is a carriage return and a
+// line feed; a lone carriage return is itself. Position is before the end position; the line
+// feed is cut when the carriage return takes the last slot.
+const UINT8 *EmitLineEnd(OutputSink &Sink, UINT8 *&Position, const UINT8 *Cursor,
+                         UINTN FormatBytes, UINT16 Character) {
+  const UINT16 Partner = Character == LINE_FEED ? CARRIAGE_RETURN : LINE_FEED;
+  const bool Pair = ReadChar(Cursor + FormatBytes, FormatBytes) == Partner;
+  const bool WithLineFeed = Pair || Character == LINE_FEED;
+  if (Sink.Counting) {
+    Sink.Tally = SaturatingAdd(Sink.Tally, WithLineFeed ? 2 : 1);
+  } else {
+    const UINTN OutputBytes = Sink.BytesPerChar;
+    StoreChar(Position, OutputBytes, CARRIAGE_RETURN);
+    Position += OutputBytes;
+    if (WithLineFeed && Position != Sink.End) {
+      StoreChar(Position, OutputBytes, LINE_FEED);
+      Position += OutputBytes;
     }
   }
+  return Pair ? Cursor + FormatBytes : Cursor;
 }
 
 } // namespace
 
 // Entry checks refuse a call with 0 before anything is written; then one walk renders the
-// format, each character or directive ending in the output stage, until the format's end or,
-// when writing, until only the terminator's slot is left.
+// format until the format's end or, when writing, until only the terminator's slot is left.
 UINT64 FormatCore(void *Buffer, UINT64 BufferSize, FormatFlags Flags, const void *Format,
                   const ArgumentSlot *Arguments) {
   const bool CountOnly = (Flags & COUNT_ONLY) != 0;
@@ -316,37 +230,40 @@ UINT64 FormatCore(void *Buffer, UINT64 BufferSize, FormatFlags Flags, const void
   Call.Sink.Position = CountOnly ? nullptr : Start;
   Call.Sink.End = CountOnly ? nullptr : Start + (BufferSize - 1) * OutputBytes;
 
+  // The write position stays here between format characters; the general path and the cut
+  // digits read and move the sink's copy.
+  UINT8 *Position = Call.Sink.Position;
+  const UINT8 *End = Call.Sink.End;
   const auto *Cursor = static_cast<const UINT8 *>(Format);
-  bool Ended = false;
-  while (!Ended) {
+  for (;;) {
     const UINT16 Character = ReadChar(Cursor, FormatBytes);
-    if (Character == NUL_CHAR || SinkFull(Call.Sink)) {
+    // Positions move in whole characters from the start, so a writing sink is full exactly
+    // when the write position reaches the end position.
+    if (Character == NUL_CHAR || (!CountOnly && Position == End)) {
       break;
     }
     if (IsOrdinary(Character)) {
-      Cursor = EmitOrdinaryRun(Call.Sink, Cursor, FormatBytes);
+      Cursor = CountOnly ? CountOrdinaryRun(Cursor, FormatBytes, Call.Sink.Tally)
+                         : WriteOrdinaryRun(Position, End, Cursor, FormatBytes, OutputBytes);
       continue;
     }
     if (Character == LINE_FEED || Character == CARRIAGE_RETURN) {
-      // A line end outside a directive has no options: its characters are emitted as they are.
-      const CHAR8 *Text = nullptr;
-      Cursor = LineEnd(Cursor, FormatBytes, Character, Text);
-      for (; *Text != '\0'; ++Text) {
-        EmitChar(Call.Sink, static_cast<UINT8>(*Text));
-      }
+      Cursor = EmitLineEnd(Call.Sink, Position, Cursor, FormatBytes, Character);
     } else {
       // The report's own directives are plain integers; they skip the general parse.
       FormatFlags Conversion = 0;
       const UINT8 *Plain = PlainIntegerDirective(Cursor + FormatBytes, FormatBytes, Conversion);
       if (Plain != nullptr) {
-        EmitPlainInteger(Call, Conversion);
+        Position = EmitPlainInteger(Call, Position, Conversion);
         Cursor = Plain;
       } else {
-        Directive Field{};
-        Field.Flags = Flags & CALLER_FLAGS;
-        Field.Precision = DEFAULT_PRECISION;
-        Cursor = ParseDirective(Call, Cursor + FormatBytes, FormatBytes, Field, Ended);
-        EmitField(Call.Sink, Field);
+        Call.Sink.Position = Position;
+        bool Ended = false;
+        Cursor = EmitGeneralDirective(Call, Cursor + FormatBytes, FormatBytes, Flags, Ended);
+        Position = Call.Sink.Position;
+        if (Ended) {
+          break;
+        }
       }
     }
     Cursor += FormatBytes;
@@ -357,6 +274,6 @@ UINT64 FormatCore(void *Buffer, UINT64 BufferSize, FormatFlags Flags, const void
   }
   // The terminator goes at the write position, which is at most the end position, so its
   // slot is always there.
-  StoreChar(Call.Sink.Position, OutputBytes, NUL_CHAR);
-  return static_cast<UINT64>(Call.Sink.Position - Start) / OutputBytes;
+  StoreChar(Position, OutputBytes, NUL_CHAR);
+  return static_cast<UINT64>(Position - Start) / OutputBytes;
 }

@@ -157,10 +157,11 @@ void EmitField(OutputSink &Sink, Directive &Field);
 // stage.
 void ConvertInteger(FormatCall &Call, Directive &Field);
 
-// An integer directive without options, width or precision ("%d", "%lu", "%x" and the like),
-// with its conversion flags in Flags: takes the argument slot and emits the field, bypassing
-// the output stage, whose result it matches.
-void EmitPlainInteger(FormatCall &Call, FormatFlags Flags);
+// Parses the directive whose "%" is just before Cursor, starting from the caller's flags in
+// CallerFlags, and emits its field through the common output stage. Returns the last format
+// character the directive consumes; Ended is set when the format ends inside the directive.
+const UINT8 *EmitGeneralDirective(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes,
+                                  FormatFlags CallerFlags, bool &Ended);
 
 // Conversions a, s, S, c, g, t and r. Returns false, leaving Field untouched, for any other
 // Conversion character.
