@@ -9,6 +9,9 @@
 #include "print/FormatDirective.h"
 #include "print/StatusTexts.h"
 
+// Rarely used: every function of this file is built for size.
+#pragma clang attribute push(__attribute__((minsize)), apply_to = function)
+
 namespace {
 
 // Texts of null pointers; all narrow.
@@ -190,3 +193,5 @@ bool ConvertExtended(FormatCall &Call, Directive &Field, UINT16 Conversion) {
     return false;
   }
 }
+
+#pragma clang attribute pop

@@ -52,21 +52,6 @@ const UINT8 *CopyOrdinaryRun(UINT8 *&Position, const UINT8 *End, const UINT8 *Cu
   return Cursor + Index * FormatBytes;
 }
 
-// Writes the run of ordinary characters from Cursor on, each a one-character field without
-// options that the output stage would emit as it is, up to the end position; returns the
-// position of the first format character not written.
-const UINT8 *WriteOrdinaryRun(UINT8 *&Position, const UINT8 *End, const UINT8 *Cursor,
-                              UINTN FormatBytes, UINTN OutputBytes) {
-  if (FormatBytes == WIDE_CHAR_BYTES) {
-    return OutputBytes == WIDE_CHAR_BYTES
-               ? CopyOrdinaryRun<WIDE_CHAR_BYTES, WIDE_CHAR_BYTES>(Position, End, Cursor)
-               : CopyOrdinaryRun<WIDE_CHAR_BYTES, NARROW_CHAR_BYTES>(Position, End, Cursor);
-  }
-  return OutputBytes == WIDE_CHAR_BYTES
-             ? CopyOrdinaryRun<NARROW_CHAR_BYTES, WIDE_CHAR_BYTES>(Position, End, Cursor)
-             : CopyOrdinaryRun<NARROW_CHAR_BYTES, NARROW_CHAR_BYTES>(Position, End, Cursor);
-}
-
 // Counts the run of ordinary characters from Cursor on into Tally; returns the position of
 // the first format character after it.
 const UINT8 *CountOrdinaryRun(const UINT8 *Cursor, UINTN FormatBytes, UINT64 &Tally) {
@@ -79,115 +64,176 @@ const UINT8 *CountOrdinaryRun(const UINT8 *Cursor, UINTN FormatBytes, UINT64 &Ta
   return Cursor;
 }
 
-// Writes the Count digits of a digit run, read backwards from MostSignificant, at Position,
-// which has room for them all; returns the position after the last one.
-UINT8 *WriteDigits(UINT8 *Position, UINTN OutputBytes, const CHAR8 *MostSignificant,
-                   UINTN Count) {
-  const CHAR8 *Digit = MostSignificant;
-  UINT8 *const Last = Position + Count * OutputBytes;
-  if (OutputBytes == WIDE_CHAR_BYTES) {
-    for (; Position != Last; Position += WIDE_CHAR_BYTES, --Digit) {
-      StoreChar(Position, WIDE_CHAR_BYTES, static_cast<UINT8>(*Digit));
-    }
-    return Last;
-  }
-  for (; Position != Last; ++Position, --Digit) {
-    *Position = static_cast<UINT8>(*Digit);
-  }
-  return Last;
+// Finds the extent of the line end at Cursor (a line feed or carriage return) and returns the
+// last format character it consumes: a line feed, or a pair of either order, is a carriage
+// return and a line feed (WithLineFeed set); a lone carriage return is itself.
+const UINT8 *LineEnd(const UINT8 *Cursor, UINTN FormatBytes, UINT16 Character,
+                     bool &WithLineFeed) {
+  const UINT16 Partner = Character == LINE_FEED ? CARRIAGE_RETURN : LINE_FEED;
+  const bool Pair = ReadChar(Cursor + FormatBytes, FormatBytes) == Partner;
+  WithLineFeed = Pair || Character == LINE_FEED;
+  return Pair ? Cursor + FormatBytes : Cursor;
 }
 
-// Recognises, right after a "%", an integer directive that is a conversion alone: any number
-// of "l" or "L", then "d", "u", "x", "X" or "p", with no option, width or precision. Returns
-// the conversion character's position and sets Conversion to the flags it implies, or returns
-// null for any other directive. The "0" fill that "X" and "p" ask for needs a width, so their
-// ZERO_PAD is left out.
-const UINT8 *PlainIntegerDirective(const UINT8 *Cursor, UINTN FormatBytes,
-                                   FormatFlags &Conversion) {
+// Copies Count narrow characters of Text to Position, as many as fit before End; returns the
+// position after the last one.
+template <UINTN OutputBytes>
+UINT8 *CopyNarrowText(UINT8 *Position, const UINT8 *End, const CHAR8 *Text, UINTN Count) {
+  const auto Room = static_cast<UINTN>(End - Position) / OutputBytes;
+  const UINTN Copied = Count < Room ? Count : Room;
+  // Fields are short (digits, a few blanks): a plain loop beats a vectorised one's set-up.
+#pragma clang loop unroll(disable) vectorize(disable)
+  for (UINTN Index = 0; Index < Copied; ++Index) {
+    StoreChar(Position + Index * OutputBytes, OutputBytes, static_cast<UINT8>(Text[Index]));
+  }
+  return Position + Copied * OutputBytes;
+}
+
+// Room a plain decimal needs to be written without a check per character: a sign and the
+// digits of the longest 64-bit value.
+constexpr UINTN PLAIN_DECIMAL_MAX_CHARS = MAX_INTEGER_DIGITS + 1;
+
+// Writes, at Position, the plain decimal directive ("%d", "%u", "%ld" or "%lu") whose
+// conversion character is at Conversion, when the room before End holds its longest field;
+// its text is what SimpleInteger builds for it. Returns the position after the field, or null,
+// having taken nothing, for any other directive or less room.
+template <UINTN FormatBytes, UINTN OutputBytes>
+UINT8 *WritePlainDecimal(FormatCall &Call, UINT8 *Position, const UINT8 *End,
+                         const UINT8 *&Conversion) {
+  const UINT8 *Cursor = Conversion;
   FormatFlags Flags = 0;
   UINT16 Character = ReadChar(Cursor, FormatBytes);
-  while (Character == 'l' || Character == 'L') {
-    Flags |= LONG_ARG;
+  if (Character == 'l') {
+    Flags = LONG_ARG;
     Cursor += FormatBytes;
     Character = ReadChar(Cursor, FormatBytes);
   }
-  switch (Character) {
-  case 'd':
-    break;
-  case 'u':
+  if (Character == 'u') {
     Flags |= UNSIGNED_ARG;
-    break;
-  case 'x':
-  case 'X':
-    Flags |= HEX_RADIX;
-    break;
-  case 'p':
-    Flags |= LONG_ARG | HEX_RADIX;
-    break;
-  default:
+  } else if (Character != 'd') {
     return nullptr;
   }
-  Conversion = Flags;
-  return Cursor;
-}
-
-// A plain integer directive, with its conversion flags in Flags: no option, width or
-// precision, so its precision is the default 1, which a digit run always meets, and only a
-// negative signed decimal has a prefix. What ConvertInteger and the output stage would produce
-// is therefore the prefix and the digits as they are. They go straight from the scratch area to
-// Position when the room left holds them all, else through the sink, which cuts them at the
-// end position. Returns the write position after them.
-UINT8 *EmitPlainInteger(FormatCall &Call, UINT8 *Position, FormatFlags Flags) {
+  if (static_cast<UINTN>(End - Position) < PLAIN_DECIMAL_MAX_CHARS * OutputBytes) {
+    return nullptr;
+  }
   UINT16 Prefix = 0;
   const UINT64 Value = PrintedValue(IntegerArgument(TakeArgument(Call), Flags), Flags, Prefix);
-  const CHAR8 *MostSignificant = (Flags & HEX_RADIX) != 0
-                                     ? StoreHexDigits(Call.Scratch, Value)
-                                     : StoreDecimalDigits(Call.Scratch, Value);
-  const auto Digits = static_cast<UINTN>(MostSignificant - Call.Scratch);
-  OutputSink &Sink = Call.Sink;
-  if (Sink.Counting) {
-    Sink.Tally = SaturatingAdd(Sink.Tally, Digits + (Prefix != 0 ? 1 : 0));
-    return Position;
-  }
-  const UINTN OutputBytes = Sink.BytesPerChar;
-  // Bytes per character are 1 or 2: a shift instead of a division.
-  const UINTN Room = static_cast<UINTN>(Sink.End - Position) >> (OutputBytes - 1);
-  if (Room > Digits) {
-    if (Prefix != 0) {
-      StoreChar(Position, OutputBytes, Prefix);
-      Position += OutputBytes;
-    }
-    return WriteDigits(Position, OutputBytes, MostSignificant, Digits);
-  }
-  Sink.Position = Position;
   if (Prefix != 0) {
-    EmitChar(Sink, Prefix);
+    StoreChar(Position, OutputBytes, Prefix);
+    Position += OutputBytes;
   }
-  EmitDigitRun(Sink, MostSignificant, Digits);
-  return Sink.Position;
+  CHAR8 Digits[MAX_INTEGER_DIGITS + 1];
+  const CHAR8 *MostSignificant = StoreDecimalDigits(Digits, Value);
+  // The run is read backwards, down to the slot before its least significant digit.
+#pragma clang loop unroll(disable) vectorize(disable)
+  for (const CHAR8 *Digit = MostSignificant; Digit != Digits; --Digit) {
+    StoreChar(Position, OutputBytes, static_cast<UINT8>(*Digit));
+    Position += OutputBytes;
+  }
+  Conversion = Cursor;
+  return Position;
 }
 
-// Emits the line end at Cursor (a line feed or carriage return) and returns the last format
-// character it consumes: a line feed, or a pair of either order, is a carriage return and a
-// line feed; a lone carriage return is itself. Position is before the end position; the line
-// feed is cut when the carriage return takes the last slot.
-const UINT8 *EmitLineEnd(OutputSink &Sink, UINT8 *&Position, const UINT8 *Cursor,
-                         UINTN FormatBytes, UINT16 Character) {
-  const UINT16 Partner = Character == LINE_FEED ? CARRIAGE_RETURN : LINE_FEED;
-  const bool Pair = ReadChar(Cursor + FormatBytes, FormatBytes) == Partner;
-  const bool WithLineFeed = Pair || Character == LINE_FEED;
-  if (Sink.Counting) {
-    Sink.Tally = SaturatingAdd(Sink.Tally, WithLineFeed ? 2 : 1);
-  } else {
-    const UINTN OutputBytes = Sink.BytesPerChar;
-    StoreChar(Position, OutputBytes, CARRIAGE_RETURN);
-    Position += OutputBytes;
-    if (WithLineFeed && Position != Sink.End) {
-      StoreChar(Position, OutputBytes, LINE_FEED);
-      Position += OutputBytes;
+// The walk of a writing call whose format and buffer have the same width, one loop for each: runs of ordinary characters, line ends
+// and simple integers are written here, up to the end position; every other directive goes
+// through the general path, which writes through the sink. Returns the write position where
+// the walk ended: at the format's end, inside a directive cut off by it, or at the end
+// position.
+template <UINTN FormatBytes, UINTN OutputBytes>
+UINT8 *WriteWalk(FormatCall &Call, UINT8 *Position, const UINT8 *Cursor, FormatFlags Flags) {
+  const UINT8 *const End = Call.Sink.End;
+  for (;;) {
+    const UINT16 Character = ReadChar(Cursor, FormatBytes);
+    // Positions move in whole characters from the start, so the buffer is full exactly when
+    // the write position reaches the end position.
+    if (Character == NUL_CHAR || Position == End) {
+      return Position;
     }
+    if (IsOrdinary(Character)) {
+      Cursor = CopyOrdinaryRun<FormatBytes, OutputBytes>(Position, End, Cursor);
+      continue;
+    }
+    if (Character == LINE_FEED || Character == CARRIAGE_RETURN) {
+      bool WithLineFeed = false;
+      Cursor = LineEnd(Cursor, FormatBytes, Character, WithLineFeed);
+      StoreChar(Position, OutputBytes, CARRIAGE_RETURN);
+      Position += OutputBytes;
+      // The line feed is cut when the carriage return took the last slot.
+      if (WithLineFeed && Position != End) {
+        StoreChar(Position, OutputBytes, LINE_FEED);
+        Position += OutputBytes;
+      }
+    } else {
+      // The report's own directives: plain decimals, with room to spare.
+      const UINT8 *Conversion = Cursor + FormatBytes;
+      UINT8 *After = WritePlainDecimal<FormatBytes, OutputBytes>(Call, Position, End, Conversion);
+      if (After != nullptr) {
+        Position = After;
+        Cursor = Conversion + FormatBytes;
+        continue;
+      }
+      const CHAR8 *Text = nullptr;
+      UINTN Count = 0;
+      const UINT8 *Last = SimpleInteger(Call, Cursor + FormatBytes, FormatBytes, Text, Count);
+      if (Last != nullptr) {
+        Position = CopyNarrowText<OutputBytes>(Position, End, Text, Count);
+        Cursor = Last;
+      } else {
+        Call.Sink.Position = Position;
+        bool Ended = false;
+        Cursor = EmitGeneralDirective(Call, Cursor + FormatBytes, FormatBytes, Flags, Ended);
+        Position = Call.Sink.Position;
+        if (Ended) {
+          return Position;
+        }
+      }
+    }
+    Cursor += FormatBytes;
   }
-  return Pair ? Cursor + FormatBytes : Cursor;
+}
+
+// The walk of a COUNT_ONLY call and of the mixed width pairs, which no caller of the system
+// uses: the same steps as WriteWalk, each character going through the sink, which writes it
+// up to the end position or only counts it. Built for size.
+[[clang::minsize]] void SinkWalk(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes,
+                                 FormatFlags Flags) {
+  OutputSink &Sink = Call.Sink;
+  for (;;) {
+    const UINT16 Character = ReadChar(Cursor, FormatBytes);
+    if (Character == NUL_CHAR || SinkFull(Sink)) {
+      return;
+    }
+    if (IsOrdinary(Character)) {
+      if (Sink.Counting) {
+        Cursor = CountOrdinaryRun(Cursor, FormatBytes, Sink.Tally);
+        continue;
+      }
+      EmitChar(Sink, Character);
+    } else if (Character == LINE_FEED || Character == CARRIAGE_RETURN) {
+      bool WithLineFeed = false;
+      Cursor = LineEnd(Cursor, FormatBytes, Character, WithLineFeed);
+      if (EmitChar(Sink, CARRIAGE_RETURN) && WithLineFeed) {
+        EmitChar(Sink, LINE_FEED);
+      }
+    } else {
+      const CHAR8 *Text = nullptr;
+      UINTN Count = 0;
+      const UINT8 *Last = SimpleInteger(Call, Cursor + FormatBytes, FormatBytes, Text, Count);
+      if (Last != nullptr) {
+        for (UINTN Index = 0; Index < Count && EmitChar(Sink, static_cast<UINT8>(Text[Index]));
+             ++Index) {
+        }
+        Cursor = Last;
+      } else {
+        bool Ended = false;
+        Cursor = EmitGeneralDirective(Call, Cursor + FormatBytes, FormatBytes, Flags, Ended);
+        if (Ended) {
+          return;
+        }
+      }
+    }
+    Cursor += FormatBytes;
+  }
 }
 
 } // namespace
@@ -230,47 +276,18 @@ UINT64 FormatCore(void *Buffer, UINT64 BufferSize, FormatFlags Flags, const void
   Call.Sink.Position = CountOnly ? nullptr : Start;
   Call.Sink.End = CountOnly ? nullptr : Start + (BufferSize - 1) * OutputBytes;
 
-  // The write position stays here between format characters; the general path and the cut
-  // digits read and move the sink's copy.
-  UINT8 *Position = Call.Sink.Position;
-  const UINT8 *End = Call.Sink.End;
   const auto *Cursor = static_cast<const UINT8 *>(Format);
-  for (;;) {
-    const UINT16 Character = ReadChar(Cursor, FormatBytes);
-    // Positions move in whole characters from the start, so a writing sink is full exactly
-    // when the write position reaches the end position.
-    if (Character == NUL_CHAR || (!CountOnly && Position == End)) {
-      break;
+  UINT8 *Position = Start;
+  if (CountOnly || WideFormat != (OutputBytes == WIDE_CHAR_BYTES)) {
+    SinkWalk(Call, Cursor, FormatBytes, Flags);
+    if (CountOnly) {
+      return Call.Sink.Tally;
     }
-    if (IsOrdinary(Character)) {
-      Cursor = CountOnly ? CountOrdinaryRun(Cursor, FormatBytes, Call.Sink.Tally)
-                         : WriteOrdinaryRun(Position, End, Cursor, FormatBytes, OutputBytes);
-      continue;
-    }
-    if (Character == LINE_FEED || Character == CARRIAGE_RETURN) {
-      Cursor = EmitLineEnd(Call.Sink, Position, Cursor, FormatBytes, Character);
-    } else {
-      // The report's own directives are plain integers; they skip the general parse.
-      FormatFlags Conversion = 0;
-      const UINT8 *Plain = PlainIntegerDirective(Cursor + FormatBytes, FormatBytes, Conversion);
-      if (Plain != nullptr) {
-        Position = EmitPlainInteger(Call, Position, Conversion);
-        Cursor = Plain;
-      } else {
-        Call.Sink.Position = Position;
-        bool Ended = false;
-        Cursor = EmitGeneralDirective(Call, Cursor + FormatBytes, FormatBytes, Flags, Ended);
-        Position = Call.Sink.Position;
-        if (Ended) {
-          break;
-        }
-      }
-    }
-    Cursor += FormatBytes;
-  }
-
-  if (CountOnly) {
-    return Call.Sink.Tally;
+    Position = Call.Sink.Position;
+  } else {
+    Position = WideFormat ? WriteWalk<WIDE_CHAR_BYTES, WIDE_CHAR_BYTES>(Call, Start, Cursor, Flags)
+                          : WriteWalk<NARROW_CHAR_BYTES, NARROW_CHAR_BYTES>(Call, Start, Cursor,
+                                                                            Flags);
   }
   // The terminator goes at the write position, which is at most the end position, so its
   // slot is always there.

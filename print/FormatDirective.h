@@ -157,6 +157,14 @@ void EmitField(OutputSink &Sink, Directive &Field);
 // stage.
 void ConvertInteger(FormatCall &Call, Directive &Field);
 
+// Recognises the directive whose "%" is just before Cursor when it is a simple integer: an
+// optional "0", a width below the scratch area's size, any "l" or "L", then "d", "u", "x", "X"
+// or "p". Takes its argument slot, builds the finished field in Call's scratch area and sets
+// Text and Count to it; returns the directive's last format character. Returns null, having
+// taken nothing, for any other directive.
+const UINT8 *SimpleInteger(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes,
+                           const CHAR8 *&Text, UINTN &Count);
+
 // Parses the directive whose "%" is just before Cursor, starting from the caller's flags in
 // CallerFlags, and emits its field through the common output stage. Returns the last format
 // character the directive consumes; Ended is set when the format ends inside the directive.

@@ -6,5 +6,6 @@ set(RBAR_PRINT_SOURCES
   ${CMAKE_SOURCE_DIR}/print/FormatCore.cpp
   ${CMAKE_SOURCE_DIR}/print/FormatOutput.cpp
   ${CMAKE_SOURCE_DIR}/print/IntegerConversion.cpp
+  ${CMAKE_SOURCE_DIR}/print/SimpleInteger.cpp
   ${CMAKE_SOURCE_DIR}/print/StatusTexts.cpp
 )
