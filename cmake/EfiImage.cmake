@@ -49,11 +49,17 @@ function(add_efi_image NAME)
       set(relative "generated/${relative}")
     endif()
     set(object ${CMAKE_BINARY_DIR}/efi/${NAME}/${relative}.obj)
+    # A source may carry options of its own for the image (an optimisation level, say) in its
+    # EFI_COMPILE_OPTIONS property; they come after the common ones.
+    get_source_file_property(source_options ${source} EFI_COMPILE_OPTIONS)
+    if(NOT source_options)
+      set(source_options)
+    endif()
     cmake_path(GET object PARENT_PATH object_dir)
     add_custom_command(
       OUTPUT ${object}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${object_dir}
-      COMMAND ${EFI_CLANGXX} ${EFI_CXX_FLAGS} -MD -MF ${object}.d -c ${source} -o ${object}
+      COMMAND ${EFI_CLANGXX} ${EFI_CXX_FLAGS} ${source_options} -MD -MF ${object}.d -c ${source} -o ${object}
       DEPENDS ${source}
       DEPFILE ${object}.d
       COMMENT "EFI compile ${relative}"

@@ -30,24 +30,9 @@ static_assert(sizeof(DECIMAL_PAIRS) == 2 * DECIMAL_PAIR_BASE + 1);
 static_assert(DECIMAL_PAIRS[2 * UINTN{42}] == '4' && DECIMAL_PAIRS[2 * UINTN{42} + 1] == '2');
 
 // Stores the decimal digits of Value after Scratch, least significant first, two at a time
-// while at least three are left; the last one or two come straight from the tables. Returns
-// the last digit stored, the most significant one.
-inline CHAR8 *StoreDecimalDigits(CHAR8 *Scratch, UINT64 Value) {
-  CHAR8 *Digit = Scratch;
-  while (Value >= DECIMAL_PAIR_BASE) {
-    const UINT64 Pair = 2 * (Value % DECIMAL_PAIR_BASE);
-    Value /= DECIMAL_PAIR_BASE;
-    *++Digit = DECIMAL_PAIRS[Pair + 1];
-    *++Digit = DECIMAL_PAIRS[Pair];
-  }
-  if (Value >= DECIMAL_RADIX) {
-    *++Digit = DECIMAL_PAIRS[2 * Value + 1];
-    *++Digit = DECIMAL_PAIRS[2 * Value];
-    return Digit;
-  }
-  *++Digit = DIGIT_CHARS[Value];
-  return Digit;
-}
+// while at least three are left; returns the last digit stored, the most significant one.
+// Shared by every decimal conversion, out of line.
+CHAR8 *StoreDecimalDigits(CHAR8 *Scratch, UINT64 Value);
 
 // Stores the hexadecimal digits of Value after Scratch, least significant first; returns the
 // last one stored.
@@ -91,14 +76,4 @@ inline UINT64 PrintedValue(UINT64 Value, FormatFlags Flags, UINT16 &Prefix) {
     return Value & LOW_32_BITS;
   }
   return Value;
-}
-
-// Writes the Count lowest hexadecimal digits of Value at Text, most significant first, and
-// returns the position after them.
-inline CHAR8 *PutHexDigits(CHAR8 *Text, UINT64 Value, UINTN Count) {
-  for (UINTN Index = Count; Index > 0; --Index) {
-    Text[Index - 1] = DIGIT_CHARS[Value & HEX_DIGIT_MASK];
-    Value >>= HEX_DIGIT_BITS;
-  }
-  return Text + Count;
 }

@@ -40,6 +40,9 @@ constexpr UINTN STATUS_NUMBER_DIGITS = 8;
 // The low 16 bits of a slot: the character of "c".
 constexpr ArgumentSlot CHAR_SLOT_MASK = 0xFFFF;
 
+// The blank of a text conversion without options whose text is empty.
+constexpr UINT16 PAD_TEXT_CHAR = ' ';
+
 // The bytes a pointer slot points to; null for a null pointer.
 const UINT8 *SlotBytes(ArgumentSlot Slot) {
   return reinterpret_cast<const UINT8 *>(static_cast<UINTN>(Slot));
@@ -85,6 +88,16 @@ UINT32 ReadLittleEndian(const UINT8 *Bytes, UINTN Size) {
     Value = (Value << HIGH_BYTE_SHIFT) | Bytes[Index - 1];
   }
   return Value;
+}
+
+// Writes the Count lowest hexadecimal digits of Value at Text, most significant first, and
+// returns the position after them.
+CHAR8 *PutHexDigits(CHAR8 *Text, UINT64 Value, UINTN Count) {
+  for (UINTN Index = Count; Index > 0; --Index) {
+    Text[Index - 1] = DIGIT_CHARS[Value & HEX_DIGIT_MASK];
+    Value >>= HEX_DIGIT_BITS;
+  }
+  return Text + Count;
 }
 
 // Writes Value in decimal at Text with at least MinDigits digits, zeros first, and returns
@@ -192,6 +205,34 @@ bool ConvertExtended(FormatCall &Call, Directive &Field, UINT16 Conversion) {
   default:
     return false;
   }
+}
+
+// The field is what the output stage prints for such a directive: its precision is 0 for the
+// strings, which print whole, and 1 for the others, so an empty text becomes one blank. The
+// text is copied up to its NUL or the end position.
+UINT8 *WritePlainText(FormatCall &Call, UINT8 *Position, FormatFlags CallerFlags,
+                      UINT16 Conversion) {
+  Directive Field{};
+  Field.Flags = CallerFlags & CALLER_FLAGS;
+  Field.Precision = DEFAULT_PRECISION;
+  ConvertExtended(Call, Field, Conversion);
+  const UINTN CharBytes =
+      (Field.Flags & WIDE_ARGUMENT) != 0 ? WIDE_CHAR_BYTES : NARROW_CHAR_BYTES;
+  const UINTN OutputBytes = Call.Sink.BytesPerChar;
+  const UINT8 *const End = Call.Sink.End;
+  UINT8 *Write = Position;
+  for (const UINT8 *Text = Field.Text; Write != End; Write += OutputBytes, Text += CharBytes) {
+    const UINT16 Character = ReadChar(Text, CharBytes);
+    if (Character == 0) {
+      break;
+    }
+    StoreChar(Write, OutputBytes, Character);
+  }
+  if (Write == Position && Field.Precision != 0) {
+    StoreChar(Write, OutputBytes, PAD_TEXT_CHAR);
+    Write += OutputBytes;
+  }
+  return Write;
 }
 
 #pragma clang attribute pop

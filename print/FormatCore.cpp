@@ -75,20 +75,6 @@ const UINT8 *LineEnd(const UINT8 *Cursor, UINTN FormatBytes, UINT16 Character,
   return Pair ? Cursor + FormatBytes : Cursor;
 }
 
-// Copies Count narrow characters of Text to Position, as many as fit before End; returns the
-// position after the last one.
-template <UINTN OutputBytes>
-UINT8 *CopyNarrowText(UINT8 *Position, const UINT8 *End, const CHAR8 *Text, UINTN Count) {
-  const auto Room = static_cast<UINTN>(End - Position) / OutputBytes;
-  const UINTN Copied = Count < Room ? Count : Room;
-  // Fields are short (digits, a few blanks): a plain loop beats a vectorised one's set-up.
-#pragma clang loop unroll(disable) vectorize(disable)
-  for (UINTN Index = 0; Index < Copied; ++Index) {
-    StoreChar(Position + Index * OutputBytes, OutputBytes, static_cast<UINT8>(Text[Index]));
-  }
-  return Position + Copied * OutputBytes;
-}
-
 // Room a plain decimal needs to be written without a check per character: a sign and the
 // digits of the longest 64-bit value.
 constexpr UINTN PLAIN_DECIMAL_MAX_CHARS = MAX_INTEGER_DIGITS + 1;
@@ -134,9 +120,48 @@ UINT8 *WritePlainDecimal(FormatCall &Call, UINT8 *Position, const UINT8 *End,
   return Position;
 }
 
-// The walk of a writing call whose format and buffer have the same width, one loop for each: runs of ordinary characters, line ends
-// and simple integers are written here, up to the end position; every other directive goes
-// through the general path, which writes through the sink. Returns the write position where
+// The text conversions that take no option: "a", "s", "S", "c", "g", "t" and "r".
+constexpr bool IsTextConversion(UINT16 Character) {
+  return Character == 'a' || Character == 's' || Character == 'S' || Character == 'c' ||
+         Character == 'g' || Character == 't' || Character == 'r';
+}
+
+// Writes at Position, which is before the end position of Call's writing sink, the directive
+// whose "%" is at Cursor when it is not a plain decimal with room to spare, and moves Cursor
+// to its last format character: a text conversion without options or a simple integer goes
+// straight to the buffer, any other directive through the general path and the sink. Ended is
+// set when the format ends inside the directive. Returns the position after the field. Built
+// for size: the report's directives never come here.
+[[clang::minsize]] UINT8 *WriteDirective(FormatCall &Call, UINT8 *Position, const UINT8 *&Cursor,
+                                         UINTN FormatBytes, FormatFlags Flags, bool &Ended) {
+  const UINT8 *Conversion = Cursor + FormatBytes;
+  const UINT16 Next = ReadChar(Conversion, FormatBytes);
+  if (IsTextConversion(Next)) {
+    Cursor = Conversion;
+    return WritePlainText(Call, Position, Flags, Next);
+  }
+  const CHAR8 *Text = nullptr;
+  UINTN Count = 0;
+  const UINT8 *Last = SimpleInteger(Call, Conversion, FormatBytes, Text, Count);
+  if (Last != nullptr) {
+    Cursor = Last;
+    // The field is copied as far as the room before the end position goes.
+    const UINTN OutputBytes = Call.Sink.BytesPerChar;
+    for (UINTN Index = 0; Index < Count && Position != Call.Sink.End; ++Index) {
+      StoreChar(Position, OutputBytes, static_cast<UINT8>(Text[Index]));
+      Position += OutputBytes;
+    }
+    return Position;
+  }
+  Call.Sink.Position = Position;
+  Cursor = EmitGeneralDirective(Call, Conversion, FormatBytes, Flags, Ended);
+  return Call.Sink.Position;
+}
+
+// The walk of a writing call whose format and buffer have the same width, one loop for each:
+// runs of ordinary characters, line ends, simple integers and text conversions without
+// options are written here, up to the end position; every other directive goes through the
+// general path, which writes through the sink. Returns the write position where
 // the walk ended: at the format's end, inside a directive cut off by it, or at the end
 // position.
 template <UINTN FormatBytes, UINTN OutputBytes>
@@ -172,20 +197,10 @@ UINT8 *WriteWalk(FormatCall &Call, UINT8 *Position, const UINT8 *Cursor, FormatF
         Cursor = Conversion + FormatBytes;
         continue;
       }
-      const CHAR8 *Text = nullptr;
-      UINTN Count = 0;
-      const UINT8 *Last = SimpleInteger(Call, Cursor + FormatBytes, FormatBytes, Text, Count);
-      if (Last != nullptr) {
-        Position = CopyNarrowText<OutputBytes>(Position, End, Text, Count);
-        Cursor = Last;
-      } else {
-        Call.Sink.Position = Position;
-        bool Ended = false;
-        Cursor = EmitGeneralDirective(Call, Cursor + FormatBytes, FormatBytes, Flags, Ended);
-        Position = Call.Sink.Position;
-        if (Ended) {
-          return Position;
-        }
+      bool Ended = false;
+      Position = WriteDirective(Call, Position, Cursor, FormatBytes, Flags, Ended);
+      if (Ended) {
+        return Position;
       }
     }
     Cursor += FormatBytes;

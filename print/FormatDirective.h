@@ -174,3 +174,10 @@ const UINT8 *EmitGeneralDirective(FormatCall &Call, const UINT8 *Cursor, UINTN F
 // Conversions a, s, S, c, g, t and r. Returns false, leaving Field untouched, for any other
 // Conversion character.
 bool ConvertExtended(FormatCall &Call, Directive &Field, UINT16 Conversion);
+
+// Writes at Position, which is before the end position of Call's writing sink, the field of a
+// text conversion ("a", "s", "S", "c", "g", "t" or "r") without option, width or precision,
+// as the output stage would; takes its argument slot. CallerFlags hold the caller's flags.
+// Returns the position after the field.
+UINT8 *WritePlainText(FormatCall &Call, UINT8 *Position, FormatFlags CallerFlags,
+                      UINT16 Conversion);

@@ -35,10 +35,28 @@ UINT64 GrowPrecision(UINT64 Precision) {
 
 } // namespace
 
+// The last one or two digits come straight from the tables, without a division.
+CHAR8 *StoreDecimalDigits(CHAR8 *Scratch, UINT64 Value) {
+  CHAR8 *Digit = Scratch;
+  while (Value >= DECIMAL_PAIR_BASE) {
+    const UINT64 Pair = 2 * (Value % DECIMAL_PAIR_BASE);
+    Value /= DECIMAL_PAIR_BASE;
+    *++Digit = DECIMAL_PAIRS[Pair + 1];
+    *++Digit = DECIMAL_PAIRS[Pair];
+  }
+  if (Value >= DECIMAL_RADIX) {
+    *++Digit = DECIMAL_PAIRS[2 * Value + 1];
+    *++Digit = DECIMAL_PAIRS[2 * Value];
+    return Digit;
+  }
+  *++Digit = DIGIT_CHARS[Value];
+  return Digit;
+}
+
 // Stores a NUL at Scratch and the digits of Value after it, least significant first (a value
 // of 0 gives "0"). Radix is 10 or 16; any radix outside 2 to 16 is taken as 10. Returns the
 // last digit stored, the most significant one.
-CHAR8 *ValueToDigits(CHAR8 *Scratch, UINT64 Value, UINTN Radix) {
+[[clang::minsize]] CHAR8 *ValueToDigits(CHAR8 *Scratch, UINT64 Value, UINTN Radix) {
   if (Radix < 2 || Radix > HEX_RADIX_BASE) {
     Radix = DECIMAL_RADIX;
   }
@@ -61,7 +79,7 @@ CHAR8 *ValueToDigits(CHAR8 *Scratch, UINT64 Value, UINTN Radix) {
 // Field arrives with the conversion's flags set (UNSIGNED_ARG for "u", HEX_RADIX for the
 // hexadecimal ones, LONG_ARG for "p" or "l"); leaves a numeric field with a reversed digit
 // run whose count includes prefix and commas.
-void ConvertInteger(FormatCall &Call, Directive &Field) {
+[[clang::minsize]] void ConvertInteger(FormatCall &Call, Directive &Field) {
   Field.Prefix = SignPrefix(Field.Flags);
   const bool Hex = (Field.Flags & HEX_RADIX) != 0;
   const bool Grouping = !Hex && (Field.Flags & GROUP_COMMAS) != 0;
