@@ -19,20 +19,32 @@ constexpr CHAR8 NULL_STRING_TEXT[] = "<null string>";
 constexpr CHAR8 NULL_GUID_TEXT[] = "<null guid>";
 constexpr CHAR8 NULL_TIME_TEXT[] = "<null time>";
 
-// Hexadecimal digits of the GUID's Data1, Data2 and Data3, and of each Data4 byte.
-constexpr UINTN GUID_DATA1_DIGITS = 8;
-constexpr UINTN GUID_DATA16_DIGITS = 4;
+// The GUID's bytes in the order its text shows them: Data1, Data2 and Data3 are little-endian
+// numbers, shown most significant byte first; the Data4 bytes are shown as stored.
+constexpr UINT8 GUID_TEXT_BYTE_ORDER[sizeof(EFI_GUID)] = {3, 2, 1, 0, 5, 4, 7, 6,
+                                                          8, 9, 10, 11, 12, 13, 14, 15};
+static_assert(offsetof(EFI_GUID, Data2) == 4 && offsetof(EFI_GUID, Data3) == 6 &&
+              offsetof(EFI_GUID, Data4) == 8);
+// Bit n set: a "-" follows the n-th byte shown, closing Data1, Data2, Data3 and Data4's first
+// two bytes (the 8-4-4-4-12 grouping).
+constexpr UINT32 GUID_SEPARATOR_AFTER = (1U << 3) | (1U << 5) | (1U << 7) | (1U << 9);
 constexpr UINTN GUID_BYTE_DIGITS = 2;
-// Data4 bytes before the GUID text's last "-"; the rest follow it.
-constexpr UINTN GUID_DATA4_HEAD_BYTES = 2;
 constexpr CHAR8 GUID_SEPARATOR = '-';
 
-// Least digits of a time field: two, four for the year; larger values print in full.
-constexpr UINTN TIME_FIELD_DIGITS = 2;
-constexpr UINTN TIME_YEAR_DIGITS = 4;
-constexpr CHAR8 TIME_DATE_SEPARATOR = '/';
-constexpr CHAR8 TIME_CLOCK_SEPARATOR = ':';
-constexpr CHAR8 TIME_GAP = ' ';
+// One field of the time text: where it is in the record, its size, its least digits (larger
+// values print in full) and what follows it.
+struct TimeTextField {
+  UINT8 Offset;
+  UINT8 Bytes;
+  UINT8 MinDigits;
+  CHAR8 After[3];
+};
+// Month/day/year, two blanks, hour:minute.
+constexpr TimeTextField TIME_TEXT_FIELDS[] = {
+    {offsetof(EFI_TIME, Month), 1, 2, "/"}, {offsetof(EFI_TIME, Day), 1, 2, "/"},
+    {offsetof(EFI_TIME, Year), 2, 4, "  "}, {offsetof(EFI_TIME, Hour), 1, 2, ":"},
+    {offsetof(EFI_TIME, Minute), 1, 2, ""},
+};
 
 // A status outside both text tables: the low 32 bits of its slot as eight digits.
 constexpr UINTN STATUS_NUMBER_DIGITS = 8;
@@ -114,8 +126,8 @@ CHAR8 *PutDecimal(CHAR8 *Text, UINT32 Value, UINTN MinDigits) {
   return Text;
 }
 
-// "g": the GUID's 36-character text, or the null placeholder: Data1, Data2 and Data3, Data4
-// bytes 0 and 1, then bytes 2 to 7, in hexadecimal groups joined by "-".
+// "g": the GUID's 36-character text, or the null placeholder: its bytes in text order, two
+// hexadecimal digits each, in groups joined by "-".
 void ConvertGuid(FormatCall &Call, Directive &Field) {
   const UINT8 *Guid = SlotBytes(TakeArgument(Call));
   if (Guid == nullptr) {
@@ -123,20 +135,11 @@ void ConvertGuid(FormatCall &Call, Directive &Field) {
     return;
   }
   CHAR8 *Text = Call.Scratch;
-  Text = PutHexDigits(Text, ReadLittleEndian(Guid + offsetof(EFI_GUID, Data1), sizeof(UINT32)),
-                      GUID_DATA1_DIGITS);
-  *Text++ = GUID_SEPARATOR;
-  Text = PutHexDigits(Text, ReadLittleEndian(Guid + offsetof(EFI_GUID, Data2), sizeof(UINT16)),
-                      GUID_DATA16_DIGITS);
-  *Text++ = GUID_SEPARATOR;
-  Text = PutHexDigits(Text, ReadLittleEndian(Guid + offsetof(EFI_GUID, Data3), sizeof(UINT16)),
-                      GUID_DATA16_DIGITS);
-  const UINT8 *Tail = Guid + offsetof(EFI_GUID, Data4);
-  for (UINTN Index = 0; Index < sizeof(EFI_GUID::Data4); ++Index) {
-    if (Index == 0 || Index == GUID_DATA4_HEAD_BYTES) {
+  for (UINTN Index = 0; Index < sizeof(EFI_GUID); ++Index) {
+    Text = PutHexDigits(Text, Guid[GUID_TEXT_BYTE_ORDER[Index]], GUID_BYTE_DIGITS);
+    if (((GUID_SEPARATOR_AFTER >> Index) & 1) != 0) {
       *Text++ = GUID_SEPARATOR;
     }
-    Text = PutHexDigits(Text, Tail[Index], GUID_BYTE_DIGITS);
   }
   *Text = '\0';
   UseNarrowText(Field, Call.Scratch);
@@ -151,17 +154,12 @@ void ConvertTime(FormatCall &Call, Directive &Field) {
     return;
   }
   CHAR8 *Text = Call.Scratch;
-  Text = PutDecimal(Text, Time[offsetof(EFI_TIME, Month)], TIME_FIELD_DIGITS);
-  *Text++ = TIME_DATE_SEPARATOR;
-  Text = PutDecimal(Text, Time[offsetof(EFI_TIME, Day)], TIME_FIELD_DIGITS);
-  *Text++ = TIME_DATE_SEPARATOR;
-  Text = PutDecimal(Text, ReadLittleEndian(Time + offsetof(EFI_TIME, Year), sizeof(UINT16)),
-                    TIME_YEAR_DIGITS);
-  *Text++ = TIME_GAP;
-  *Text++ = TIME_GAP;
-  Text = PutDecimal(Text, Time[offsetof(EFI_TIME, Hour)], TIME_FIELD_DIGITS);
-  *Text++ = TIME_CLOCK_SEPARATOR;
-  Text = PutDecimal(Text, Time[offsetof(EFI_TIME, Minute)], TIME_FIELD_DIGITS);
+  for (const TimeTextField &Part : TIME_TEXT_FIELDS) {
+    Text = PutDecimal(Text, ReadLittleEndian(Time + Part.Offset, Part.Bytes), Part.MinDigits);
+    for (const CHAR8 *After = Part.After; *After != '\0'; ++After) {
+      *Text++ = *After;
+    }
+  }
   *Text = '\0';
   UseNarrowText(Field, Call.Scratch);
 }

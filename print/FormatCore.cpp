@@ -207,9 +207,10 @@ UINT8 *WriteWalk(FormatCall &Call, UINT8 *Position, const UINT8 *Cursor, FormatF
   }
 }
 
-// The walk of a COUNT_ONLY call and of the mixed width pairs, which no caller of the system
-// uses: the same steps as WriteWalk, each character going through the sink, which writes it
-// up to the end position or only counts it. Built for size.
+// The walk of a COUNT_ONLY call and of the width pairs no caller of the system uses (narrow
+// formats): the same steps as WriteWalk, through the sink, which writes up to the end position
+// or only counts. A narrow run into a narrow buffer is still copied whole, and when writing,
+// directives go where WriteWalk sends those that are not plain decimals. Built for size.
 [[clang::minsize]] void SinkWalk(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes,
                                  FormatFlags Flags) {
   OutputSink &Sink = Call.Sink;
@@ -223,6 +224,11 @@ UINT8 *WriteWalk(FormatCall &Call, UINT8 *Position, const UINT8 *Cursor, FormatF
         Cursor = CountOrdinaryRun(Cursor, FormatBytes, Sink.Tally);
         continue;
       }
+      if (FormatBytes == NARROW_CHAR_BYTES && Sink.BytesPerChar == NARROW_CHAR_BYTES) {
+        Cursor = CopyOrdinaryRun<NARROW_CHAR_BYTES, NARROW_CHAR_BYTES>(Sink.Position, Sink.End,
+                                                                        Cursor);
+        continue;
+      }
       EmitChar(Sink, Character);
     } else if (Character == LINE_FEED || Character == CARRIAGE_RETURN) {
       bool WithLineFeed = false;
@@ -231,20 +237,14 @@ UINT8 *WriteWalk(FormatCall &Call, UINT8 *Position, const UINT8 *Cursor, FormatF
         EmitChar(Sink, LINE_FEED);
       }
     } else {
-      const CHAR8 *Text = nullptr;
-      UINTN Count = 0;
-      const UINT8 *Last = SimpleInteger(Call, Cursor + FormatBytes, FormatBytes, Text, Count);
-      if (Last != nullptr) {
-        for (UINTN Index = 0; Index < Count && EmitChar(Sink, static_cast<UINT8>(Text[Index]));
-             ++Index) {
-        }
-        Cursor = Last;
-      } else {
-        bool Ended = false;
+      bool Ended = false;
+      if (Sink.Counting) {
         Cursor = EmitGeneralDirective(Call, Cursor + FormatBytes, FormatBytes, Flags, Ended);
-        if (Ended) {
-          return;
-        }
+      } else {
+        Sink.Position = WriteDirective(Call, Sink.Position, Cursor, FormatBytes, Flags, Ended);
+      }
+      if (Ended) {
+        return;
       }
     }
     Cursor += FormatBytes;
@@ -293,16 +293,14 @@ UINT64 FormatCore(void *Buffer, UINT64 BufferSize, FormatFlags Flags, const void
 
   const auto *Cursor = static_cast<const UINT8 *>(Format);
   UINT8 *Position = Start;
-  if (CountOnly || WideFormat != (OutputBytes == WIDE_CHAR_BYTES)) {
+  if (CountOnly || !WideFormat || OutputBytes != WIDE_CHAR_BYTES) {
     SinkWalk(Call, Cursor, FormatBytes, Flags);
     if (CountOnly) {
       return Call.Sink.Tally;
     }
     Position = Call.Sink.Position;
   } else {
-    Position = WideFormat ? WriteWalk<WIDE_CHAR_BYTES, WIDE_CHAR_BYTES>(Call, Start, Cursor, Flags)
-                          : WriteWalk<NARROW_CHAR_BYTES, NARROW_CHAR_BYTES>(Call, Start, Cursor,
-                                                                            Flags);
+    Position = WriteWalk<WIDE_CHAR_BYTES, WIDE_CHAR_BYTES>(Call, Start, Cursor, Flags);
   }
   // The terminator goes at the write position, which is at most the end position, so its
   // slot is always there.
