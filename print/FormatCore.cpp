@@ -132,7 +132,7 @@ constexpr bool IsTextConversion(UINT16 Character) {
 // straight to the buffer, any other directive through the general path and the sink. Ended is
 // set when the format ends inside the directive. Returns the position after the field. Built
 // for size: the report's directives never come here.
-[[clang::minsize]] UINT8 *WriteDirective(FormatCall &Call, UINT8 *Position, const UINT8 *&Cursor,
+[[clang::minsize]] [[gnu::noinline]] UINT8 *WriteDirective(FormatCall &Call, UINT8 *Position, const UINT8 *&Cursor,
                                          UINTN FormatBytes, FormatFlags Flags, bool &Ended) {
   const UINT8 *Conversion = Cursor + FormatBytes;
   const UINT16 Next = ReadChar(Conversion, FormatBytes);
@@ -211,7 +211,7 @@ UINT8 *WriteWalk(FormatCall &Call, UINT8 *Position, const UINT8 *Cursor, FormatF
 // formats): the same steps as WriteWalk, through the sink, which writes up to the end position
 // or only counts. A narrow run into a narrow buffer is still copied whole, and when writing,
 // directives go where WriteWalk sends those that are not plain decimals. Built for size.
-[[clang::minsize]] void SinkWalk(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes,
+[[clang::minsize]] [[gnu::noinline]] void SinkWalk(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes,
                                  FormatFlags Flags) {
   OutputSink &Sink = Call.Sink;
   for (;;) {
