@@ -21,7 +21,7 @@ constexpr CHAR8 NULL_TIME_TEXT[] = "<null time>";
 
 // The GUID's bytes in the order its text shows them: Data1, Data2 and Data3 are little-endian
 // numbers, shown most significant byte first; the Data4 bytes are shown as stored.
-constexpr UINT8 GUID_TEXT_BYTE_ORDER[sizeof(EFI_GUID)] = {3, 2, 1, 0, 5, 4, 7, 6,
+constexpr UINT8 GUID_TEXT_BYTE_ORDER[sizeof(EFI_GUID)] = {3, 2, 1,  0,  5,  4,  7,  6,
                                                           8, 9, 10, 11, 12, 13, 14, 15};
 static_assert(offsetof(EFI_GUID, Data2) == 4 && offsetof(EFI_GUID, Data3) == 6 &&
               offsetof(EFI_GUID, Data4) == 8);
@@ -213,9 +213,10 @@ UINT8 *WritePlainText(FormatCall &Call, UINT8 *Position, FormatFlags CallerFlags
   Directive Field{};
   Field.Flags = CallerFlags & CALLER_FLAGS;
   Field.Precision = DEFAULT_PRECISION;
-  ConvertExtended(Call, Field, Conversion);
-  const UINTN CharBytes =
-      (Field.Flags & WIDE_ARGUMENT) != 0 ? WIDE_CHAR_BYTES : NARROW_CHAR_BYTES;
+  if (!ConvertExtended(Call, Field, Conversion)) {
+    return Position;
+  }
+  const UINTN CharBytes = (Field.Flags & WIDE_ARGUMENT) != 0 ? WIDE_CHAR_BYTES : NARROW_CHAR_BYTES;
   const UINTN OutputBytes = Call.Sink.BytesPerChar;
   const UINT8 *const End = Call.Sink.End;
   UINT8 *Write = Position;

@@ -1,6 +1,8 @@
-// The format engine's walk: entry checks, then one pass over the format string in which runs
-// of ordinary characters, line ends and plain integer directives go straight to the buffer and
-// every other directive takes the general path; then termination and the result.
+// The format engine's walk: entry checks, then one pass over the format string, then
+// termination and the result. A wide format into a wide buffer, as console print renders every
+// line, has a walk built for speed: runs of ordinary characters, line ends and plain decimals
+// go straight to the buffer. Every other call (counting, narrow formats) walks through the
+// sink, built for size; both send the other directives to the same out-of-line paths.
 #include "print/DigitText.h"
 #include "print/FormatDirective.h"
 
@@ -67,8 +69,7 @@ const UINT8 *CountOrdinaryRun(const UINT8 *Cursor, UINTN FormatBytes, UINT64 &Ta
 // Finds the extent of the line end at Cursor (a line feed or carriage return) and returns the
 // last format character it consumes: a line feed, or a pair of either order, is a carriage
 // return and a line feed (WithLineFeed set); a lone carriage return is itself.
-const UINT8 *LineEnd(const UINT8 *Cursor, UINTN FormatBytes, UINT16 Character,
-                     bool &WithLineFeed) {
+const UINT8 *LineEnd(const UINT8 *Cursor, UINTN FormatBytes, UINT16 Character, bool &WithLineFeed) {
   const UINT16 Partner = Character == LINE_FEED ? CARRIAGE_RETURN : LINE_FEED;
   const bool Pair = ReadChar(Cursor + FormatBytes, FormatBytes) == Partner;
   WithLineFeed = Pair || Character == LINE_FEED;
@@ -132,8 +133,9 @@ constexpr bool IsTextConversion(UINT16 Character) {
 // straight to the buffer, any other directive through the general path and the sink. Ended is
 // set when the format ends inside the directive. Returns the position after the field. Built
 // for size: the report's directives never come here.
-[[clang::minsize]] [[gnu::noinline]] UINT8 *WriteDirective(FormatCall &Call, UINT8 *Position, const UINT8 *&Cursor,
-                                         UINTN FormatBytes, FormatFlags Flags, bool &Ended) {
+[[clang::minsize]] [[gnu::noinline]] UINT8 *WriteDirective(FormatCall &Call, UINT8 *Position,
+                                                           const UINT8 *&Cursor, UINTN FormatBytes,
+                                                           FormatFlags Flags, bool &Ended) {
   const UINT8 *Conversion = Cursor + FormatBytes;
   const UINT16 Next = ReadChar(Conversion, FormatBytes);
   if (IsTextConversion(Next)) {
@@ -158,14 +160,13 @@ constexpr bool IsTextConversion(UINT16 Character) {
   return Call.Sink.Position;
 }
 
-// The walk of a writing call whose format and buffer have the same width, one loop for each:
-// runs of ordinary characters, line ends, simple integers and text conversions without
-// options are written here, up to the end position; every other directive goes through the
-// general path, which writes through the sink. Returns the write position where
-// the walk ended: at the format's end, inside a directive cut off by it, or at the end
-// position.
-template <UINTN FormatBytes, UINTN OutputBytes>
-UINT8 *WriteWalk(FormatCall &Call, UINT8 *Position, const UINT8 *Cursor, FormatFlags Flags) {
+// The walk of a wide format into a wide buffer: runs of ordinary characters, line ends and
+// plain decimals are written here, up to the end position, the other directives by
+// WriteDirective. Returns the write position where the walk ended: at the format's end, inside
+// a directive cut off by it, or at the end position.
+UINT8 *WriteWideWalk(FormatCall &Call, UINT8 *Position, const UINT8 *Cursor, FormatFlags Flags) {
+  constexpr UINTN FormatBytes = WIDE_CHAR_BYTES;
+  constexpr UINTN OutputBytes = WIDE_CHAR_BYTES;
   const UINT8 *const End = Call.Sink.End;
   for (;;) {
     const UINT16 Character = ReadChar(Cursor, FormatBytes);
@@ -208,11 +209,11 @@ UINT8 *WriteWalk(FormatCall &Call, UINT8 *Position, const UINT8 *Cursor, FormatF
 }
 
 // The walk of a COUNT_ONLY call and of the width pairs no caller of the system uses (narrow
-// formats): the same steps as WriteWalk, through the sink, which writes up to the end position
-// or only counts. A narrow run into a narrow buffer is still copied whole, and when writing,
-// directives go where WriteWalk sends those that are not plain decimals. Built for size.
-[[clang::minsize]] [[gnu::noinline]] void SinkWalk(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes,
-                                 FormatFlags Flags) {
+// formats, mixed widths): the same steps as WriteWideWalk, through the sink, which writes up to
+// the end position or only counts. A narrow run into a narrow buffer is still copied whole, and
+// when writing, every directive goes to WriteDirective. Built for size.
+[[clang::minsize]] [[gnu::noinline]] void SinkWalk(FormatCall &Call, const UINT8 *Cursor,
+                                                   UINTN FormatBytes, FormatFlags Flags) {
   OutputSink &Sink = Call.Sink;
   for (;;) {
     const UINT16 Character = ReadChar(Cursor, FormatBytes);
@@ -225,8 +226,8 @@ UINT8 *WriteWalk(FormatCall &Call, UINT8 *Position, const UINT8 *Cursor, FormatF
         continue;
       }
       if (FormatBytes == NARROW_CHAR_BYTES && Sink.BytesPerChar == NARROW_CHAR_BYTES) {
-        Cursor = CopyOrdinaryRun<NARROW_CHAR_BYTES, NARROW_CHAR_BYTES>(Sink.Position, Sink.End,
-                                                                        Cursor);
+        Cursor =
+            CopyOrdinaryRun<NARROW_CHAR_BYTES, NARROW_CHAR_BYTES>(Sink.Position, Sink.End, Cursor);
         continue;
       }
       EmitChar(Sink, Character);
@@ -292,16 +293,14 @@ UINT64 FormatCore(void *Buffer, UINT64 BufferSize, FormatFlags Flags, const void
   Call.Sink.End = CountOnly ? nullptr : Start + (BufferSize - 1) * OutputBytes;
 
   const auto *Cursor = static_cast<const UINT8 *>(Format);
-  UINT8 *Position = Start;
-  if (CountOnly || !WideFormat || OutputBytes != WIDE_CHAR_BYTES) {
+  const bool WideWalk = !CountOnly && WideFormat && OutputBytes == WIDE_CHAR_BYTES;
+  if (!WideWalk) {
     SinkWalk(Call, Cursor, FormatBytes, Flags);
     if (CountOnly) {
       return Call.Sink.Tally;
     }
-    Position = Call.Sink.Position;
-  } else {
-    Position = WriteWalk<WIDE_CHAR_BYTES, WIDE_CHAR_BYTES>(Call, Start, Cursor, Flags);
   }
+  UINT8 *const Position = WideWalk ? WriteWideWalk(Call, Start, Cursor, Flags) : Call.Sink.Position;
   // The terminator goes at the write position, which is at most the end position, so its
   // slot is always there.
   StoreChar(Position, OutputBytes, NUL_CHAR);

@@ -143,10 +143,6 @@ inline bool EmitChar(OutputSink &Sink, UINT16 Character) {
   return true;
 }
 
-// Produces the Count digits of a digit run, read backwards from MostSignificant: written up to
-// the end position, or added to the tally.
-void EmitDigitRun(OutputSink &Sink, const CHAR8 *MostSignificant, UINT64 Count);
-
 // The common output stage: measures the argument string of Field, then emits the width
 // padding, the prefix and precision fill, the characters (with commas for grouped decimals)
 // and the trailing padding of a left-aligned field.

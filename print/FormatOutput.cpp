@@ -127,8 +127,8 @@ UINT64 WideStrLenBounded(const CHAR16 *String) {
 }
 
 // Writes Count copies of Character, 1 or 2 bytes each, never a byte at or past End.
-[[clang::minsize]] UINT8 *FillChars(UINT8 *Position, const UINT8 *End, INT64 Count, UINT16 Character,
-                 UINTN BytesPerChar) {
+[[clang::minsize]] UINT8 *FillChars(UINT8 *Position, const UINT8 *End, INT64 Count,
+                                    UINT16 Character, UINTN BytesPerChar) {
   const UINTN Step = BytesPerChar == NARROW_CHAR_BYTES ? NARROW_CHAR_BYTES : WIDE_CHAR_BYTES;
   if (Position == nullptr || Position >= End || Count <= 0) {
     return Position;
@@ -151,11 +151,6 @@ UINT64 WideStrLenBounded(const CHAR16 *String) {
   }
   const UINT64 Written = MinU64(Count, SinkRoom(Sink));
   Sink.Position = WriteRepeated(Sink.Position, Sink.BytesPerChar, Written, Character);
-}
-
-// A digit run is narrow and read backwards from its most significant digit.
-[[clang::minsize]] void EmitDigitRun(OutputSink &Sink, const CHAR8 *MostSignificant, UINT64 Count) {
-  EmitText(Sink, AsBytes(MostSignificant), NARROW_CHAR_BYTES, true, Count);
 }
 
 // Takes Field with its flags, width, precision, prefix and argument string; leaves Count and

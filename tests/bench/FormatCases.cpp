@@ -78,15 +78,15 @@ size_t FmtInto(char *Buffer, size_t Size, fmt::format_string<Args...> Format, Ar
 
 std::vector<FormatCase> MakeCases() {
   std::vector<FormatCase> Cases;
-  Cases.push_back({"report_sizes",
-                   "the sizes line",
-                   "RBarSizes %lu\n",
-                   {ToArgumentSlot(Report.Mask)},
-                   [](char *B, size_t S) {
-                     return SnprintfResult(std::snprintf(B, S, "RBarSizes %lu\r\n", Report.Mask),
-                                           S);
-                   },
-                   [](char *B, size_t S) { return FmtInto(B, S, "RBarSizes {}\r\n", Report.Mask); }});
+  Cases.push_back(
+      {"report_sizes",
+       "the sizes line",
+       "RBarSizes %lu\n",
+       {ToArgumentSlot(Report.Mask)},
+       [](char *B, size_t S) {
+         return SnprintfResult(std::snprintf(B, S, "RBarSizes %lu\r\n", Report.Mask), S);
+       },
+       [](char *B, size_t S) { return FmtInto(B, S, "RBarSizes {}\r\n", Report.Mask); }});
   Cases.push_back({"report_bar",
                    "the BAR line",
                    "BAR %u RBAR CURRENT %u RBAR MAX %u RBAR NEW %u\n",
@@ -236,15 +236,14 @@ std::vector<FormatCase> MakeCases() {
        {ToArgumentSlot(WideString)},
        [](char *B, size_t S) { return SnprintfResult(std::snprintf(B, S, "%s", NarrowString), S); },
        [](char *B, size_t S) { return FmtInto(B, S, "{}", NarrowString); }});
-  Cases.push_back(
-      {"wide_string_field",
-       "%20.5s, a wide string cut and padded (narrow elsewhere)",
-       "%20.5s",
-       {ToArgumentSlot(WideString)},
-       [](char *B, size_t S) {
-         return SnprintfResult(std::snprintf(B, S, "%20.5s", NarrowString), S);
-       },
-       [](char *B, size_t S) { return FmtInto(B, S, "{:>20.5}", NarrowString); }});
+  Cases.push_back({"wide_string_field",
+                   "%20.5s, a wide string cut and padded (narrow elsewhere)",
+                   "%20.5s",
+                   {ToArgumentSlot(WideString)},
+                   [](char *B, size_t S) {
+                     return SnprintfResult(std::snprintf(B, S, "%20.5s", NarrowString), S);
+                   },
+                   [](char *B, size_t S) { return FmtInto(B, S, "{:>20.5}", NarrowString); }});
   return Cases;
 }
 

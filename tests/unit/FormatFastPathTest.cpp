@@ -49,7 +49,10 @@ const FormatRow SimpleIntegerRows[] = {
     // Leading zeros of the width, a width of zero, a width below the field.
     {__LINE__, u"%0005d|%00d|%0d|%02d", {3, 3, MINUS(-3), MINUS(-3)}, u"00003|3|-3|-3"},
     // Widths 36 (simple) and 37 (general) give fields of their width either way.
-    {__LINE__, u"%036d|%37d", {1, 2}, std::u16string(35, u'0') + u"1|" + std::u16string(36, u' ') + u"2"},
+    {__LINE__,
+     u"%036d|%37d",
+     {1, 2},
+     std::u16string(35, u'0') + u"1|" + std::u16string(36, u' ') + u"2"},
     {__LINE__, u"%99d", {MINUS(-1)}, std::u16string(97, u' ') + u"-1"},
     // Options, a precision or a second number take the general path.
     {__LINE__, u"%-5d|%+5d|%5.3d|%5,d", {1, 2, 3, 4000}, u"1    |   +2|  003|4,000"},
