@@ -155,16 +155,29 @@ def image_sections(image):
 
 
 def undecorate(symbol):
-    """A map symbol's C++ name, without its parameter list, or the symbol as it is."""
-    try:
-        name = run(["llvm-undname-14" if shutil.which("llvm-undname-14") else "llvm-undname",
-                    symbol]).stdout.strip().splitlines()[-1]
-    except (OSError, subprocess.CalledProcessError, IndexError):
+    """The C++ name of a map symbol (Microsoft decoration): its unqualified name, with the
+    arguments of a template instance; string literals are named as such."""
+    if symbol.startswith("??_C@"):
+        return "string literal"
+    if not symbol.startswith("?"):
         return symbol
-    if name.startswith("error") or "(" not in name:
-        return re.sub(r"^.*\s", "", name) or symbol
-    head = name[: name.index("(")]
-    return re.sub(r"^.*\s", "", head.replace("(anonymous namespace)::", ""))
+    template = symbol.startswith("??$")
+    name = symbol[3 if template else 1:].split("@")[0]
+    if not template:
+        return name
+    try:
+        text = run([shutil.which("llvm-undname-14") or "llvm-undname", symbol]).stdout
+    except (OSError, subprocess.CalledProcessError):
+        return name + "<>"
+    start = text.find(name + "<")
+    if start < 0:
+        return name + "<>"
+    depth = 0
+    for index in range(start + len(name), len(text)):
+        depth += {"<": 1, ">": -1}.get(text[index], 0)
+        if depth == 0:
+            return text[start:index + 1]
+    return name + "<>"
 
 
 def map_entries(map_file, code_end):
@@ -220,9 +233,7 @@ def size_table(source_dir, map_file, code_end):
         "|---|---|---:|---|",
     ]
     for size, symbol, obj, is_code in map_entries(map_file, code_end):
-        name = undecorate(symbol) if symbol.startswith("?") else symbol
-        if symbol.startswith("??_C@"):
-            name = "string literal"
+        name = undecorate(symbol)
         kind = built_for(source_dir, obj, name) if is_code else "data"
         lines.append(f"| `{name}` | {obj} | {size:,} | {kind} |")
     return lines
