@@ -1,12 +1,14 @@
 // Simple integer directives: an integer conversion with at most a "0" flag and a short width,
-// such as "%u", "%lu", "%5d" or "%016lX". The report's own directives are of this kind. They
-// are recognised and rendered to their finished text in one step, built backwards at the end
-// of the call's scratch area, so the walk copies the field as it is; every other directive
-// takes the general parse and the common output stage, whose result this one matches.
+// such as "%u", "%lu", "%5d" or "%016lX". They are recognised and rendered to their finished
+// text in one step, built backwards at the end of the call's scratch area, so the walk copies
+// the field as it is; every other directive takes the general parse and the common output
+// stage, whose result this one matches.
 #include "print/DigitText.h"
 #include "print/FormatDirective.h"
 
-// Only widths and zero fill come here, never the report's directives: built for size.
+// The wide walk writes the report's plain decimals itself while the room holds their longest
+// field; only widths, zero fill, narrow formats and the buffer's last slots come here: built
+// for size.
 #pragma clang attribute push(__attribute__((minsize)), apply_to = function)
 
 namespace {
