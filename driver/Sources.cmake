@@ -12,3 +12,8 @@ set(RBAR_SCAN_SOURCES
 set(RBAR_EVALUATION_SOURCES
   ${CMAKE_SOURCE_DIR}/driver/RebarEvaluation.cpp
 )
+
+# The survey's code runs a few times per function and waits on configuration reads: in the
+# image it is built for size.
+set_source_files_properties(${RBAR_SCAN_SOURCES} ${RBAR_EVALUATION_SOURCES}
+                            PROPERTIES EFI_COMPILE_OPTIONS -Oz)

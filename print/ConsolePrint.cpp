@@ -5,6 +5,9 @@
 #include "driver/DriverGlobals.h"
 #include "print/FormatEngine.h"
 
+// One call per printed line: every function of this file is built for size.
+#pragma clang attribute push(__attribute__((minsize)), apply_to = function)
+
 CHAR16 *AllocatePrintBuffer() {
   void *Buffer = nullptr;
   const EFI_STATUS Status =
@@ -36,3 +39,5 @@ UINT64 PrintToConsole(const CHAR16 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Con
 UINT64 PrintSlots(const CHAR16 *Format, const ArgumentSlot *Arguments) {
   return PrintToConsole(Format, SystemTable->ConOut, Arguments);
 }
+
+#pragma clang attribute pop

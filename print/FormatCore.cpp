@@ -1,6 +1,9 @@
-// The format engine's walk: entry checks, one pass over the format string with directive
-// parsing and line-end handling, every format character ending in the common output stage,
-// then termination and the result.
+// The format engine's walk: entry checks, then one pass over the format string, then
+// termination and the result. A wide format into a wide buffer, as console print renders every
+// line, has a walk built for speed: runs of ordinary characters, line ends and plain decimals
+// go straight to the buffer. Every other call (counting, narrow formats) walks through the
+// sink, built for size; both send the other directives to the same out-of-line paths.
+#include "print/DigitText.h"
 #include "print/FormatDirective.h"
 
 namespace {
@@ -10,13 +13,6 @@ constexpr UINT16 LINE_FEED = '\n';
 constexpr UINT16 CARRIAGE_RETURN = '\r';
 constexpr UINT16 PERCENT = '%';
 constexpr UINT16 NUL_CHAR = 0;
-
-// What a line feed, a carriage return followed by a line feed, or a line feed followed by a
-// carriage return emit; and what a lone carriage return emits.
-constexpr CHAR8 LINE_END_TEXT[] = "\r\n";
-constexpr CHAR8 LONE_CARRIAGE_RETURN_TEXT[] = "\r";
-
-constexpr UINT64 DECIMAL_BASE = 10;
 
 // Characters of a narrow or wide format string before its terminator, reading at most
 // FORMAT_LENGTH_OVERFLOW characters.
@@ -41,245 +37,225 @@ constexpr bool IsOrdinary(UINT16 Character) {
 // Copies the run of ordinary characters from Cursor on to Position, until a character that
 // is not ordinary or until no character slot is left before End; returns the position of the
 // first format character not copied. The widths are constants, so that each width pair gets a
-// loop of its own.
+// loop of its own, bounded by the room counted once.
 template <UINTN FormatBytes, UINTN OutputBytes>
 const UINT8 *CopyOrdinaryRun(UINT8 *&Position, const UINT8 *End, const UINT8 *Cursor) {
   UINT8 *Write = Position;
-  while (End - Write >= static_cast<INTN>(OutputBytes)) {
-    const UINT16 Character = ReadChar(Cursor, FormatBytes);
+  const auto Room = static_cast<UINTN>(End - Write) / OutputBytes;
+  UINTN Index = 0;
+  for (; Index < Room; ++Index) {
+    const UINT16 Character = ReadChar(Cursor + Index * FormatBytes, FormatBytes);
     if (!IsOrdinary(Character)) {
       break;
     }
-    StoreChar(Write, OutputBytes, Character);
-    Write += OutputBytes;
+    StoreChar(Write + Index * OutputBytes, OutputBytes, Character);
+  }
+  Position = Write + Index * OutputBytes;
+  return Cursor + Index * FormatBytes;
+}
+
+// Counts the run of ordinary characters from Cursor on into Tally; returns the position of
+// the first format character after it.
+const UINT8 *CountOrdinaryRun(const UINT8 *Cursor, UINTN FormatBytes, UINT64 &Tally) {
+  UINT64 Run = 0;
+  while (IsOrdinary(ReadChar(Cursor, FormatBytes))) {
+    ++Run;
     Cursor += FormatBytes;
   }
-  Position = Write;
+  Tally = SaturatingAdd(Tally, Run);
   return Cursor;
 }
 
-// Emits the run of ordinary characters from Cursor on and returns the position of the first
-// format character after it. Each is a one-character field without options, which the output
-// stage emits as it is, so the run is copied directly: until a character that is not ordinary,
-// or, when writing, until no character slot is left before the end position.
-const UINT8 *EmitOrdinaryRun(OutputSink &Sink, const UINT8 *Cursor, UINTN FormatBytes) {
-  if (Sink.Counting) {
-    UINT64 Run = 0;
-    while (IsOrdinary(ReadChar(Cursor, FormatBytes))) {
-      ++Run;
-      Cursor += FormatBytes;
-    }
-    Sink.Tally = SaturatingAdd(Sink.Tally, Run);
-    return Cursor;
-  }
-  const bool WideOutput = Sink.BytesPerChar == WIDE_CHAR_BYTES;
-  if (FormatBytes == WIDE_CHAR_BYTES) {
-    return WideOutput
-               ? CopyOrdinaryRun<WIDE_CHAR_BYTES, WIDE_CHAR_BYTES>(Sink.Position, Sink.End, Cursor)
-               : CopyOrdinaryRun<WIDE_CHAR_BYTES, NARROW_CHAR_BYTES>(Sink.Position, Sink.End,
-                                                                     Cursor);
-  }
-  return WideOutput
-             ? CopyOrdinaryRun<NARROW_CHAR_BYTES, WIDE_CHAR_BYTES>(Sink.Position, Sink.End, Cursor)
-             : CopyOrdinaryRun<NARROW_CHAR_BYTES, NARROW_CHAR_BYTES>(Sink.Position, Sink.End,
-                                                                     Cursor);
+// Finds the extent of the line end at Cursor (a line feed or carriage return) and returns the
+// last format character it consumes: a line feed, or a pair of either order, is a carriage
+// return and a line feed (WithLineFeed set); a lone carriage return is itself.
+const UINT8 *LineEnd(const UINT8 *Cursor, UINTN FormatBytes, UINT16 Character, bool &WithLineFeed) {
+  const UINT16 Partner = Character == LINE_FEED ? CARRIAGE_RETURN : LINE_FEED;
+  const bool Pair = ReadChar(Cursor + FormatBytes, FormatBytes) == Partner;
+  WithLineFeed = Pair || Character == LINE_FEED;
+  return Pair ? Cursor + FormatBytes : Cursor;
 }
 
-// Chooses the text of the line end at Cursor (a line feed or carriage return) and returns the
-// last format character it consumes: a pair of either order is one line end.
-const UINT8 *LineEnd(const UINT8 *Cursor, UINTN FormatBytes, UINT16 Character, const CHAR8 *&Text) {
-  const UINT16 Next = ReadChar(Cursor + FormatBytes, FormatBytes);
-  if (Character == LINE_FEED) {
-    Text = LINE_END_TEXT;
-    return Next == CARRIAGE_RETURN ? Cursor + FormatBytes : Cursor;
-  }
-  if (Next == LINE_FEED) {
-    Text = LINE_END_TEXT;
-    return Cursor + FormatBytes;
-  }
-  Text = LONE_CARRIAGE_RETURN_TEXT;
-  return Cursor;
-}
+// Room a plain decimal needs to be written without a check per character: a sign and the
+// digits of the longest 64-bit value.
+constexpr UINTN PLAIN_DECIMAL_MAX_CHARS = MAX_INTEGER_DIGITS + 1;
 
-// Stores Value as the precision after a ".", otherwise as the width.
-void SetWidthOrPrecision(Directive &Field, UINT64 Value) {
-  if ((Field.Flags & HAS_PRECISION) != 0) {
-    Field.Precision = Value;
-  } else {
-    Field.Width = Value;
-    Field.Flags |= HAS_WIDTH;
-  }
-}
-
-// The argument string of a one-character field: the character and a NUL character.
-void SingleCharacter(FormatCall &Call, Directive &Field, UINT16 Character) {
-  Call.CharText[0] = static_cast<UINT8>(Character);
-  Call.CharText[1] = static_cast<UINT8>(Character >> HIGH_BYTE_SHIFT);
-  Call.CharText[2] = 0;
-  Call.CharText[3] = 0;
-  Field.Flags |= WIDE_ARGUMENT;
-  Field.Text = Call.CharText;
-}
-
-// Sets the flag of a directive's option character (" ", "+", "-", ",", ".", "l", "L").
-// Returns false for any other character.
-bool SetOptionFlag(Directive &Field, UINT16 Character) {
-  switch (Character) {
-  case ' ':
-    Field.Flags |= SIGN_SPACE;
-    return true;
-  case '+':
-    Field.Flags |= SIGN_PLUS;
-    return true;
-  case '-':
-    Field.Flags |= LEFT_ALIGN;
-    return true;
-  case ',':
-    Field.Flags |= GROUP_COMMAS;
-    return true;
-  case '.':
-    // The precision keeps its value until digits or "*" follow.
-    Field.Flags |= HAS_PRECISION;
-    return true;
-  case 'l':
-  case 'L':
-    Field.Flags |= LONG_ARG;
-    return true;
-  default:
-    return false;
-  }
-}
-
-constexpr bool IsDecimalDigit(UINT16 Character) {
-  return Character >= '0' && Character <= '9';
-}
-
-// Reads the run of decimal digits starting at Cursor as the width, or after a "." as the
-// precision; the value wraps modulo 2^64. A leading "0" before any "." also asks for zero
-// fill. Returns the position of the last digit.
-const UINT8 *ReadNumber(const UINT8 *Cursor, UINTN FormatBytes, Directive &Field) {
-  UINT16 Digit = ReadChar(Cursor, FormatBytes);
-  if (Digit == '0' && (Field.Flags & HAS_PRECISION) == 0) {
-    Field.Flags |= ZERO_PAD;
-  }
-  UINT64 Value = 0;
-  for (;;) {
-    Value = Value * DECIMAL_BASE + static_cast<UINT64>(Digit - '0');
-    const UINT16 Next = ReadChar(Cursor + FormatBytes, FormatBytes);
-    if (!IsDecimalDigit(Next)) {
-      break;
-    }
-    Cursor += FormatBytes;
-    Digit = Next;
-  }
-  SetWidthOrPrecision(Field, Value);
-  return Cursor;
-}
-
-// Applies the conversion character at Cursor to Field. Returns the last format character the
-// directive consumes; Ended is set when the format ends inside the directive.
-const UINT8 *Convert(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes, Directive &Field,
-                     bool &Ended) {
-  const UINT16 Character = ReadChar(Cursor, FormatBytes);
-  switch (Character) {
-  case 'd':
-    break;
-  case 'u':
-    Field.Flags = (Field.Flags & ~SIGN_PLUS) | UNSIGNED_ARG;
-    break;
-  case 'x':
-    Field.Flags |= HEX_RADIX;
-    break;
-  case 'X':
-    Field.Flags |= ZERO_PAD | HEX_RADIX;
-    break;
-  case 'p':
-    Field.Flags = (Field.Flags & ~(SIGN_SPACE | SIGN_PLUS)) | LONG_ARG | ZERO_PAD | HEX_RADIX;
-    break;
-  case LINE_FEED:
-  case CARRIAGE_RETURN: {
-    // The "%" is dropped; width and precision apply to the line end.
-    const CHAR8 *Text = nullptr;
-    Cursor = LineEnd(Cursor, FormatBytes, Character, Text);
-    Field.Flags &= ~WIDE_ARGUMENT;
-    Field.Text = AsBytes(Text);
-    return Cursor;
-  }
-  case NUL_CHAR:
-    // Only the padding that a width already asks for is printed.
-    Field.Precision = 0;
-    SingleCharacter(Call, Field, NUL_CHAR);
-    Ended = true;
-    return Cursor;
-  default:
-    if (!ConvertExtended(Call, Field, Character)) {
-      // Unrecognised, "%" included: the character itself, without the "%" and no slot.
-      SingleCharacter(Call, Field, Character);
-    }
-    return Cursor;
-  }
-  ConvertInteger(Call, Field);
-  return Cursor;
-}
-
-// Recognises, right after a "%", an integer directive that is a conversion alone: any number
-// of "l" or "L", then "d", "u", "x", "X" or "p", with no option, width or precision. Returns
-// the conversion character's position and sets Conversion to the flags it implies, or returns
-// null for any other directive. The "0" fill that "X" and "p" ask for needs a width, so their
-// ZERO_PAD is left out.
-const UINT8 *PlainIntegerDirective(const UINT8 *Cursor, UINTN FormatBytes,
-                                   FormatFlags &Conversion) {
+// Writes, at Position, the plain decimal directive ("%d", "%u", "%ld" or "%lu") whose
+// conversion character is at Conversion, when the room before End holds its longest field;
+// its text is what SimpleInteger builds for it. Returns the position after the field, or null,
+// having taken nothing, for any other directive or less room.
+template <UINTN FormatBytes, UINTN OutputBytes>
+UINT8 *WritePlainDecimal(FormatCall &Call, UINT8 *Position, const UINT8 *End,
+                         const UINT8 *&Conversion) {
+  const UINT8 *Cursor = Conversion;
   FormatFlags Flags = 0;
   UINT16 Character = ReadChar(Cursor, FormatBytes);
-  while (Character == 'l' || Character == 'L') {
-    Flags |= LONG_ARG;
+  if (Character == 'l') {
+    Flags = LONG_ARG;
     Cursor += FormatBytes;
     Character = ReadChar(Cursor, FormatBytes);
   }
-  switch (Character) {
-  case 'd':
-    break;
-  case 'u':
+  if (Character == 'u') {
     Flags |= UNSIGNED_ARG;
-    break;
-  case 'x':
-  case 'X':
-    Flags |= HEX_RADIX;
-    break;
-  case 'p':
-    Flags |= LONG_ARG | HEX_RADIX;
-    break;
-  default:
+  } else if (Character != 'd') {
     return nullptr;
   }
-  Conversion = Flags;
-  return Cursor;
+  if (static_cast<UINTN>(End - Position) < PLAIN_DECIMAL_MAX_CHARS * OutputBytes) {
+    return nullptr;
+  }
+  UINT16 Prefix = 0;
+  const UINT64 Value = PrintedValue(IntegerArgument(TakeArgument(Call), Flags), Flags, Prefix);
+  if (Prefix != 0) {
+    StoreChar(Position, OutputBytes, Prefix);
+    Position += OutputBytes;
+  }
+  CHAR8 Digits[MAX_INTEGER_DIGITS + 1];
+  const CHAR8 *MostSignificant = StoreDecimalDigits(Digits, Value);
+  // The run is read backwards, down to the slot before its least significant digit.
+#pragma clang loop unroll(disable) vectorize(disable)
+  for (const CHAR8 *Digit = MostSignificant; Digit != Digits; --Digit) {
+    StoreChar(Position, OutputBytes, static_cast<UINT8>(*Digit));
+    Position += OutputBytes;
+  }
+  Conversion = Cursor;
+  return Position;
 }
 
-// Parses the directive whose "%" is just before Cursor: options in any order and number, then
-// the conversion character. Returns the last format character the directive consumes.
-const UINT8 *ParseDirective(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes,
-                            Directive &Field, bool &Ended) {
-  for (;; Cursor += FormatBytes) {
+// The text conversions that take no option: "a", "s", "S", "c", "g", "t" and "r".
+constexpr bool IsTextConversion(UINT16 Character) {
+  return Character == 'a' || Character == 's' || Character == 'S' || Character == 'c' ||
+         Character == 'g' || Character == 't' || Character == 'r';
+}
+
+// Writes at Position, which is before the end position of Call's writing sink, the directive
+// whose "%" is at Cursor when it is not a plain decimal with room to spare, and moves Cursor
+// to its last format character: a text conversion without options or a simple integer goes
+// straight to the buffer, any other directive through the general path and the sink. Ended is
+// set when the format ends inside the directive. Returns the position after the field. Built
+// for size: the report's directives never come here.
+[[clang::minsize]] [[gnu::noinline]] UINT8 *WriteDirective(FormatCall &Call, UINT8 *Position,
+                                                           const UINT8 *&Cursor, UINTN FormatBytes,
+                                                           FormatFlags Flags, bool &Ended) {
+  const UINT8 *Conversion = Cursor + FormatBytes;
+  const UINT16 Next = ReadChar(Conversion, FormatBytes);
+  if (IsTextConversion(Next)) {
+    Cursor = Conversion;
+    return WritePlainText(Call, Position, Flags, Next);
+  }
+  const CHAR8 *Text = nullptr;
+  UINTN Count = 0;
+  const UINT8 *Last = SimpleInteger(Call, Conversion, FormatBytes, Text, Count);
+  if (Last != nullptr) {
+    Cursor = Last;
+    // The field is copied as far as the room before the end position goes.
+    const UINTN OutputBytes = Call.Sink.BytesPerChar;
+    for (UINTN Index = 0; Index < Count && Position != Call.Sink.End; ++Index) {
+      StoreChar(Position, OutputBytes, static_cast<UINT8>(Text[Index]));
+      Position += OutputBytes;
+    }
+    return Position;
+  }
+  Call.Sink.Position = Position;
+  Cursor = EmitGeneralDirective(Call, Conversion, FormatBytes, Flags, Ended);
+  return Call.Sink.Position;
+}
+
+// The walk of a wide format into a wide buffer: runs of ordinary characters, line ends and
+// plain decimals are written here, up to the end position, the other directives by
+// WriteDirective. Returns the write position where the walk ended: at the format's end, inside
+// a directive cut off by it, or at the end position.
+UINT8 *WriteWideWalk(FormatCall &Call, UINT8 *Position, const UINT8 *Cursor, FormatFlags Flags) {
+  constexpr UINTN FormatBytes = WIDE_CHAR_BYTES;
+  constexpr UINTN OutputBytes = WIDE_CHAR_BYTES;
+  const UINT8 *const End = Call.Sink.End;
+  for (;;) {
     const UINT16 Character = ReadChar(Cursor, FormatBytes);
-    if (SetOptionFlag(Field, Character)) {
+    // Positions move in whole characters from the start, so the buffer is full exactly when
+    // the write position reaches the end position.
+    if (Character == NUL_CHAR || Position == End) {
+      return Position;
+    }
+    if (IsOrdinary(Character)) {
+      Cursor = CopyOrdinaryRun<FormatBytes, OutputBytes>(Position, End, Cursor);
       continue;
     }
-    if (Character == '*') {
-      SetWidthOrPrecision(Field, TakeArgument(Call));
-    } else if (IsDecimalDigit(Character)) {
-      Cursor = ReadNumber(Cursor, FormatBytes, Field);
+    if (Character == LINE_FEED || Character == CARRIAGE_RETURN) {
+      bool WithLineFeed = false;
+      Cursor = LineEnd(Cursor, FormatBytes, Character, WithLineFeed);
+      StoreChar(Position, OutputBytes, CARRIAGE_RETURN);
+      Position += OutputBytes;
+      // The line feed is cut when the carriage return took the last slot.
+      if (WithLineFeed && Position != End) {
+        StoreChar(Position, OutputBytes, LINE_FEED);
+        Position += OutputBytes;
+      }
     } else {
-      return Convert(Call, Cursor, FormatBytes, Field, Ended);
+      // The report's own directives: plain decimals, with room to spare.
+      const UINT8 *Conversion = Cursor + FormatBytes;
+      UINT8 *After = WritePlainDecimal<FormatBytes, OutputBytes>(Call, Position, End, Conversion);
+      if (After != nullptr) {
+        Position = After;
+        Cursor = Conversion + FormatBytes;
+        continue;
+      }
+      bool Ended = false;
+      Position = WriteDirective(Call, Position, Cursor, FormatBytes, Flags, Ended);
+      if (Ended) {
+        return Position;
+      }
     }
+    Cursor += FormatBytes;
+  }
+}
+
+// The walk of a COUNT_ONLY call and of the width pairs no caller of the system uses (narrow
+// formats, mixed widths): the same steps as WriteWideWalk, through the sink, which writes up to
+// the end position or only counts. A narrow run into a narrow buffer is still copied whole, and
+// when writing, every directive goes to WriteDirective. Built for size.
+[[clang::minsize]] [[gnu::noinline]] void SinkWalk(FormatCall &Call, const UINT8 *Cursor,
+                                                   UINTN FormatBytes, FormatFlags Flags) {
+  OutputSink &Sink = Call.Sink;
+  for (;;) {
+    const UINT16 Character = ReadChar(Cursor, FormatBytes);
+    if (Character == NUL_CHAR || SinkFull(Sink)) {
+      return;
+    }
+    if (IsOrdinary(Character)) {
+      if (Sink.Counting) {
+        Cursor = CountOrdinaryRun(Cursor, FormatBytes, Sink.Tally);
+        continue;
+      }
+      if (FormatBytes == NARROW_CHAR_BYTES && Sink.BytesPerChar == NARROW_CHAR_BYTES) {
+        Cursor =
+            CopyOrdinaryRun<NARROW_CHAR_BYTES, NARROW_CHAR_BYTES>(Sink.Position, Sink.End, Cursor);
+        continue;
+      }
+      EmitChar(Sink, Character);
+    } else if (Character == LINE_FEED || Character == CARRIAGE_RETURN) {
+      bool WithLineFeed = false;
+      Cursor = LineEnd(Cursor, FormatBytes, Character, WithLineFeed);
+      if (EmitChar(Sink, CARRIAGE_RETURN) && WithLineFeed) {
+        EmitChar(Sink, LINE_FEED);
+      }
+    } else {
+      bool Ended = false;
+      if (Sink.Counting) {
+        Cursor = EmitGeneralDirective(Call, Cursor + FormatBytes, FormatBytes, Flags, Ended);
+      } else {
+        Sink.Position = WriteDirective(Call, Sink.Position, Cursor, FormatBytes, Flags, Ended);
+      }
+      if (Ended) {
+        return;
+      }
+    }
+    Cursor += FormatBytes;
   }
 }
 
 } // namespace
 
 // Entry checks refuse a call with 0 before anything is written; then one walk renders the
-// format, each character or directive ending in the output stage, until the format's end or,
-// when writing, until only the terminator's slot is left.
+// format until the format's end or, when writing, until only the terminator's slot is left.
 UINT64 FormatCore(void *Buffer, UINT64 BufferSize, FormatFlags Flags, const void *Format,
                   const ArgumentSlot *Arguments) {
   const bool CountOnly = (Flags & COUNT_ONLY) != 0;
@@ -317,46 +293,16 @@ UINT64 FormatCore(void *Buffer, UINT64 BufferSize, FormatFlags Flags, const void
   Call.Sink.End = CountOnly ? nullptr : Start + (BufferSize - 1) * OutputBytes;
 
   const auto *Cursor = static_cast<const UINT8 *>(Format);
-  bool Ended = false;
-  while (!Ended) {
-    const UINT16 Character = ReadChar(Cursor, FormatBytes);
-    if (Character == NUL_CHAR || SinkFull(Call.Sink)) {
-      break;
+  const bool WideWalk = !CountOnly && WideFormat && OutputBytes == WIDE_CHAR_BYTES;
+  if (!WideWalk) {
+    SinkWalk(Call, Cursor, FormatBytes, Flags);
+    if (CountOnly) {
+      return Call.Sink.Tally;
     }
-    if (IsOrdinary(Character)) {
-      Cursor = EmitOrdinaryRun(Call.Sink, Cursor, FormatBytes);
-      continue;
-    }
-    if (Character == LINE_FEED || Character == CARRIAGE_RETURN) {
-      // A line end outside a directive has no options: its characters are emitted as they are.
-      const CHAR8 *Text = nullptr;
-      Cursor = LineEnd(Cursor, FormatBytes, Character, Text);
-      for (; *Text != '\0'; ++Text) {
-        EmitChar(Call.Sink, static_cast<UINT8>(*Text));
-      }
-    } else {
-      // The report's own directives are plain integers; they skip the general parse.
-      FormatFlags Conversion = 0;
-      const UINT8 *Plain = PlainIntegerDirective(Cursor + FormatBytes, FormatBytes, Conversion);
-      if (Plain != nullptr) {
-        EmitPlainInteger(Call, Conversion);
-        Cursor = Plain;
-      } else {
-        Directive Field{};
-        Field.Flags = Flags & CALLER_FLAGS;
-        Field.Precision = DEFAULT_PRECISION;
-        Cursor = ParseDirective(Call, Cursor + FormatBytes, FormatBytes, Field, Ended);
-        EmitField(Call.Sink, Field);
-      }
-    }
-    Cursor += FormatBytes;
   }
-
-  if (CountOnly) {
-    return Call.Sink.Tally;
-  }
+  UINT8 *const Position = WideWalk ? WriteWideWalk(Call, Start, Cursor, Flags) : Call.Sink.Position;
   // The terminator goes at the write position, which is at most the end position, so its
   // slot is always there.
-  StoreChar(Call.Sink.Position, OutputBytes, NUL_CHAR);
-  return static_cast<UINT64>(Call.Sink.Position - Start) / OutputBytes;
+  StoreChar(Position, OutputBytes, NUL_CHAR);
+  return static_cast<UINT64>(Position - Start) / OutputBytes;
 }

@@ -143,10 +143,6 @@ inline bool EmitChar(OutputSink &Sink, UINT16 Character) {
   return true;
 }
 
-// Produces the Count digits of a digit run, read backwards from MostSignificant: written up to
-// the end position, or added to the tally.
-void EmitDigitRun(OutputSink &Sink, const CHAR8 *MostSignificant, UINT64 Count);
-
 // The common output stage: measures the argument string of Field, then emits the width
 // padding, the prefix and precision fill, the characters (with commas for grouped decimals)
 // and the trailing padding of a left-aligned field.
@@ -157,11 +153,27 @@ void EmitField(OutputSink &Sink, Directive &Field);
 // stage.
 void ConvertInteger(FormatCall &Call, Directive &Field);
 
-// An integer directive without options, width or precision ("%d", "%lu", "%x" and the like),
-// with its conversion flags in Flags: takes the argument slot and emits the field, bypassing
-// the output stage, whose result it matches.
-void EmitPlainInteger(FormatCall &Call, FormatFlags Flags);
+// Recognises the directive whose "%" is just before Cursor when it is a simple integer: an
+// optional "0", a width below the scratch area's size, any "l" or "L", then "d", "u", "x", "X"
+// or "p". Takes its argument slot, builds the finished field in Call's scratch area and sets
+// Text and Count to it; returns the directive's last format character. Returns null, having
+// taken nothing, for any other directive.
+const UINT8 *SimpleInteger(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes,
+                           const CHAR8 *&Text, UINTN &Count);
+
+// Parses the directive whose "%" is just before Cursor, starting from the caller's flags in
+// CallerFlags, and emits its field through the common output stage. Returns the last format
+// character the directive consumes; Ended is set when the format ends inside the directive.
+const UINT8 *EmitGeneralDirective(FormatCall &Call, const UINT8 *Cursor, UINTN FormatBytes,
+                                  FormatFlags CallerFlags, bool &Ended);
 
 // Conversions a, s, S, c, g, t and r. Returns false, leaving Field untouched, for any other
 // Conversion character.
 bool ConvertExtended(FormatCall &Call, Directive &Field, UINT16 Conversion);
+
+// Writes at Position, which is before the end position of Call's writing sink, the field of a
+// text conversion ("a", "s", "S", "c", "g", "t" or "r") without option, width or precision,
+// as the output stage would; takes its argument slot. CallerFlags hold the caller's flags.
+// Returns the position after the field.
+UINT8 *WritePlainText(FormatCall &Call, UINT8 *Position, FormatFlags CallerFlags,
+                      UINT16 Conversion);

@@ -127,8 +127,8 @@ UINT64 WideStrLenBounded(const CHAR16 *String) {
 }
 
 // Writes Count copies of Character, 1 or 2 bytes each, never a byte at or past End.
-UINT8 *FillChars(UINT8 *Position, const UINT8 *End, INT64 Count, UINT16 Character,
-                 UINTN BytesPerChar) {
+[[clang::minsize]] UINT8 *FillChars(UINT8 *Position, const UINT8 *End, INT64 Count,
+                                    UINT16 Character, UINTN BytesPerChar) {
   const UINTN Step = BytesPerChar == NARROW_CHAR_BYTES ? NARROW_CHAR_BYTES : WIDE_CHAR_BYTES;
   if (Position == nullptr || Position >= End || Count <= 0) {
     return Position;
@@ -140,7 +140,7 @@ UINT8 *FillChars(UINT8 *Position, const UINT8 *End, INT64 Count, UINT16 Characte
 
 // Counted characters are added to the tally at once, whatever their number; written ones are
 // cut to the room left.
-void EmitRepeated(OutputSink &Sink, UINT64 Count, UINT16 Character) {
+[[clang::minsize]] void EmitRepeated(OutputSink &Sink, UINT64 Count, UINT16 Character) {
   if (Sink.Counting) {
     Sink.Tally = SaturatingAdd(Sink.Tally, Count);
     return;
@@ -153,14 +153,9 @@ void EmitRepeated(OutputSink &Sink, UINT64 Count, UINT16 Character) {
   Sink.Position = WriteRepeated(Sink.Position, Sink.BytesPerChar, Written, Character);
 }
 
-// A digit run is narrow and read backwards from its most significant digit.
-void EmitDigitRun(OutputSink &Sink, const CHAR8 *MostSignificant, UINT64 Count) {
-  EmitText(Sink, AsBytes(MostSignificant), NARROW_CHAR_BYTES, true, Count);
-}
-
 // Takes Field with its flags, width, precision, prefix and argument string; leaves Count and
 // Precision as the field used them.
-void EmitField(OutputSink &Sink, Directive &Field) {
+[[clang::minsize]] void EmitField(OutputSink &Sink, Directive &Field) {
   const UINTN CharBytes = (Field.Flags & WIDE_ARGUMENT) != 0 ? WIDE_CHAR_BYTES : NARROW_CHAR_BYTES;
   if ((Field.Flags & REVERSED_DIGITS) == 0) {
     Field.Count = ArgumentLength(Field.Text, CharBytes, MeasureLimit(Sink, Field));

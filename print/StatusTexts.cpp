@@ -2,6 +2,9 @@
 // every row fits its fixed field with its terminator.
 #include "print/StatusTexts.h"
 
+// Rarely used: every function of this file is built for size.
+#pragma clang attribute push(__attribute__((minsize)), apply_to = function)
+
 namespace {
 
 // Length of a NUL-terminated text inside a field of FieldSize bytes, or FieldSize when the
@@ -46,3 +49,5 @@ const CHAR8 *StatusText(EFI_STATUS Status) {
   }
   return nullptr;
 }
+
+#pragma clang attribute pop

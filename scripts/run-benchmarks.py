@@ -5,13 +5,16 @@ Three measurements, all from the one build directory:
   - rbar_bench under Google Benchmark: ns per call of the format engine, snprintf and {fmt}
     for each text, and the time of a driver run over each scan machine with its reads;
   - rbar_bench --count-instructions under callgrind: instructions per call and per scan;
-  - objdump -h of RbarSurvey.efi: the image's size and its sections.
+  - objdump -h of RbarSurvey.efi: the image's size and its sections, and the linker map
+    (RbarSurvey.map, beside the image): the bytes of every function and constant;
+and says which of the engine's and the image's goals the figures meet.
 rbar_bench checks, before it measures anything, that every renderer gives the same text, and
 fails otherwise; so does this script.
 """
 
 import argparse
 import datetime
+import shutil
 import glob
 import json
 import os
@@ -45,7 +48,23 @@ FORMAT_CASES = [
     ("character", "`%c` of 'A'"),
     ("narrow_string", "`%a` of a 15-character string (`%s` elsewhere)"),
     ("wide_string", "`%s` of a 15-character UCS-2 string (a narrow `%s` elsewhere)"),
+    ("wide_string_field", "`%20.5s` of the same string: cut to 5, padded to 20"),
 ]
+
+# The goals: the report lines and the long line, as the driver prints them (wide format, wide
+# buffer), at most {fmt}'s instructions; every extended conversion below snprintf's; the image
+# at most 10 KiB, 8 KiB aimed at.
+FMT_GOAL_CASES = ["report_sizes", "report_bar", "mixed_300"]
+SNPRINTF_GOAL_CASES = ["guid", "time", "status_named", "status_number", "character",
+                       "narrow_string", "wide_string", "wide_string_field"]
+GOAL_RENDERER = "engine_wide"
+IMAGE_LIMIT = 10240
+IMAGE_AIM = 8192
+
+# Sources whose functions are all built for size in the image: the survey's files through their
+# EFI_COMPILE_OPTIONS (-Oz), the engine's rarely used files through a minsize pragma.
+SIZE_PRAGMA = "#pragma clang attribute push(__attribute__((minsize))"
+SIZE_ATTRIBUTE = "[[clang::minsize]]"
 
 SCAN_CASES = [
     ("empty_buses_0_255", "buses 0-255, no function present"),
@@ -135,6 +154,111 @@ def image_sections(image):
     return os.path.getsize(image), sections
 
 
+def undecorate(symbol):
+    """The C++ name of a map symbol (Microsoft decoration): its unqualified name, with the
+    arguments of a template instance; string literals are named as such."""
+    if symbol.startswith("??_C@"):
+        return "string literal"
+    if not symbol.startswith("?"):
+        return symbol
+    template = symbol.startswith("??$")
+    name = symbol[3 if template else 1:].split("@")[0]
+    if not template:
+        return name
+    try:
+        text = run([shutil.which("llvm-undname-14") or "llvm-undname", symbol]).stdout
+    except (OSError, subprocess.CalledProcessError):
+        return name + "<>"
+    start = text.find(name + "<")
+    if start < 0:
+        return name + "<>"
+    depth = 0
+    for index in range(start + len(name), len(text)):
+        depth += {"<": 1, ">": -1}.get(text[index], 0)
+        if depth == 0:
+            return text[start:index + 1]
+    return name + "<>"
+
+
+def map_entries(map_file, code_end):
+    """(bytes, symbol, object, is_code) of every public and static symbol of the image's code
+    section, in address order; a symbol's size runs to the next symbol, or to CodeEnd, the
+    section's size, for the last one. Symbols past the map's listed parts (literals the linker
+    adds) are data."""
+    with open(map_file, encoding="utf-8") as handle:
+        text = handle.read()
+    bounds = []
+    for m in re.finditer(r"^ 0001:([0-9a-f]{8}) ([0-9a-f]{8})H (\S+)", text, re.M):
+        bounds.append((int(m.group(1), 16), int(m.group(2), 16), m.group(3)))
+    symbols = []
+    for m in re.finditer(r"^ 0001:([0-9a-f]{8})\s+(\S+)\s+[0-9a-f]{16}\s+(?:f\s+)?(\S+)$",
+                         text, re.M):
+        symbols.append((int(m.group(1), 16), m.group(2), m.group(3)))
+    symbols.sort()
+    entries = []
+    for index, (address, symbol, obj) in enumerate(symbols):
+        section = next((b for b in bounds if b[0] <= address < b[0] + b[1]), None)
+        end = symbols[index + 1][0] if index + 1 < len(symbols) else code_end
+        if section is not None:
+            end = min(end, section[0] + section[1])
+        is_code = section is not None and section[2] == ".text"
+        entries.append((end - address, symbol, obj.removesuffix(".cpp.obj"), is_code))
+    return entries
+
+
+DRIVER_FILES = ("DriverEntry", "ScanRootBridges", "PciConfigAccess", "ScanBusRange",
+                "CapabilityWalk", "RebarEvaluation")
+
+
+def built_for(source_dir, obj, name):
+    """"size" or "speed": how the image builds the function Name of object Obj."""
+    if obj.startswith(DRIVER_FILES):
+        return "size"
+    source = os.path.join(source_dir, "print", obj + ".cpp")
+    try:
+        content = open(source, encoding="utf-8").read()
+    except OSError:
+        return "speed"
+    if SIZE_PRAGMA in content:
+        return "size"
+    base = name.split("<")[0].split("::")[-1]
+    if re.search(re.escape(SIZE_ATTRIBUTE) + r"[^;{}]*\b" + re.escape(base) + r"\s*\(", content):
+        return "size"
+    return "speed"
+
+
+def size_table(source_dir, map_file, code_end):
+    lines = [
+        "| Function or constant | Object | Bytes | Built for |",
+        "|---|---|---:|---|",
+    ]
+    for size, symbol, obj, is_code in map_entries(map_file, code_end):
+        name = undecorate(symbol)
+        kind = built_for(source_dir, obj, name) if is_code else "data"
+        lines.append(f"| `{name}` | {obj} | {size:,} | {kind} |")
+    return lines
+
+
+def goals(counts, image_size):
+    """(goal, figure, met) rows for the engine's and the image's goals."""
+    rows = []
+    for case in FMT_GOAL_CASES:
+        engine = counts[f"format/{case}/{GOAL_RENDERER}"]
+        fmt = counts[f"format/{case}/fmt"]
+        rows.append((f"`{case}` (wide) at most {{fmt}}'s instructions",
+                     f"{engine:,.0f} against {fmt:,.0f}", engine <= fmt))
+    for case in SNPRINTF_GOAL_CASES:
+        engine = counts[f"format/{case}/{GOAL_RENDERER}"]
+        snprintf = counts[f"format/{case}/snprintf"]
+        rows.append((f"`{case}` (wide) below snprintf's instructions",
+                     f"{engine:,.0f} against {snprintf:,.0f}", engine < snprintf))
+    rows.append((f"`RbarSurvey.efi` at most {IMAGE_LIMIT:,} bytes", f"{image_size:,} bytes",
+                 image_size <= IMAGE_LIMIT))
+    rows.append((f"`RbarSurvey.efi` at most {IMAGE_AIM:,} bytes (aimed at)", f"{image_size:,} bytes",
+                 image_size <= IMAGE_AIM))
+    return rows
+
+
 def format_table(times, counts):
     lines = [
         "| Text | Renderer | ns/call | × snprintf | instructions/call | × snprintf |",
@@ -181,6 +305,8 @@ def main():
 
     bench = os.path.join(args.build, "tests", "bench", "rbar_bench")
     image = os.path.join(args.build, "RbarSurvey.efi")
+    image_map = os.path.join(args.build, "RbarSurvey.map")
+    source_dir = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     try:
         print("run-benchmarks: timing (Google Benchmark)", file=sys.stderr)
         times = benchmark_times(bench)
@@ -201,6 +327,15 @@ def main():
         "|---|---|",
     ]
     lines += [f"| {key} | {value} |" for key, value in machine().items()]
+    goal_rows = goals(counts, image_size)
+    lines += [
+        "",
+        "## Goals",
+        "",
+        "| Goal | Figure | Met |",
+        "|---|---|---|",
+    ]
+    lines += [f"| {goal} | {figure} | {'yes' if met else '**no**'} |" for goal, figure, met in goal_rows]
     lines += [
         "",
         "Times are the median of "
@@ -245,12 +380,25 @@ def main():
         "|---|---:|",
     ]
     lines += [f"| `{name}` | {size:,} |" for name, size in sections]
+    lines += [
+        "",
+        "The linker places the read-only data in the code section. Bytes of each function and "
+        "constant, from the linker map (`RbarSurvey.map`), in image order; a function's bytes run "
+        "to the next symbol, so they include its alignment padding. Functions built for speed are "
+        "compiled at the image's `-O2`: the walk of a wide format into a wide buffer and what the "
+        "report lines' directives use. Those built for size are the survey's files (`-Oz` through "
+        "their `EFI_COMPILE_OPTIONS`) and the engine's rarely used functions (`minsize`).",
+        "",
+    ]
+    lines += size_table(source_dir, image_map, dict(sections).get(".text", 0))
     lines.append("")
 
     os.makedirs(os.path.dirname(os.path.abspath(args.output)), exist_ok=True)
     with open(args.output, "w", encoding="utf-8") as output:
         output.write("\n".join(lines))
     print(f"run-benchmarks: wrote {args.output}", file=sys.stderr)
+    for goal, figure, met in goal_rows:
+        print(f"run-benchmarks: {'met' if met else 'NOT MET'}: {goal}: {figure}", file=sys.stderr)
 
 
 if __name__ == "__main__":

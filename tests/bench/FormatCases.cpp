@@ -78,16 +78,15 @@ size_t FmtInto(char *Buffer, size_t Size, fmt::format_string<Args...> Format, Ar
 
 std::vector<FormatCase> MakeCases() {
   std::vector<FormatCase> Cases;
-  Cases.push_back({"report_sizes",
-                   "the sizes line",
-                   "RBarSizes %lu\n",
-                   {ToArgumentSlot(Report.Mask)},
-                   [](char *B, size_t S) {
-                     return SnprintfResult(std::snprintf(B, S, "RBarSizes %lu\r\n", Report.Mask),
-                                           S);
-                   },
-                   [](char *B, size_t S) { return FmtInto(B, S, "RBarSizes {}\r\n", Report.Mask); },
-                   true});
+  Cases.push_back(
+      {"report_sizes",
+       "the sizes line",
+       "RBarSizes %lu\n",
+       {ToArgumentSlot(Report.Mask)},
+       [](char *B, size_t S) {
+         return SnprintfResult(std::snprintf(B, S, "RBarSizes %lu\r\n", Report.Mask), S);
+       },
+       [](char *B, size_t S) { return FmtInto(B, S, "RBarSizes {}\r\n", Report.Mask); }});
   Cases.push_back({"report_bar",
                    "the BAR line",
                    "BAR %u RBAR CURRENT %u RBAR MAX %u RBAR NEW %u\n",
@@ -102,8 +101,7 @@ std::vector<FormatCase> MakeCases() {
                    [](char *B, size_t S) {
                      return FmtInto(B, S, "BAR {} RBAR CURRENT {} RBAR MAX {} RBAR NEW {}\r\n",
                                     Report.Bar, Report.Current, Report.Highest, Report.Proposed);
-                   },
-                   true});
+                   }});
   const MixedArguments &M = Mixed;
   Cases.push_back(
       {MIXED_LINE_NAME,
@@ -160,8 +158,7 @@ std::vector<FormatCase> MakeCases() {
                         A.ClassCode, A.BarAddress, A.BarBytes, A.BarMegabytes, A.LinkWidth,
                         A.LinkGeneration, A.Slot, A.Offset, A.Delta, A.Errors, A.Id, Report.Mask,
                         Report.Current, Report.Highest, Report.Proposed, A.State);
-       },
-       false});
+       }});
   Cases.push_back(
       {"guid",
        "%g, a GUID",
@@ -181,8 +178,7 @@ std::vector<FormatCase> MakeCases() {
                         "{:08X}-{:04X}-{:04X}-{:02X}{:02X}-{:02X}{:02X}{:02X}{:02X}{:02X}{:02X}",
                         G.Data1, G.Data2, G.Data3, G.Data4[0], G.Data4[1], G.Data4[2], G.Data4[3],
                         G.Data4[4], G.Data4[5], G.Data4[6], G.Data4[7]);
-       },
-       false});
+       }});
   Cases.push_back({"time",
                    "%t, a date and time",
                    "%t",
@@ -197,8 +193,7 @@ std::vector<FormatCase> MakeCases() {
                      const EFI_TIME &T = Time;
                      return FmtInto(B, S, "{:02}/{:02}/{:04}  {:02}:{:02}", T.Month, T.Day, T.Year,
                                     T.Hour, T.Minute);
-                   },
-                   false});
+                   }});
   Cases.push_back({"status_named",
                    "%r, a named status (the others print its text)",
                    "%r",
@@ -206,8 +201,7 @@ std::vector<FormatCase> MakeCases() {
                    [](char *B, size_t S) {
                      return SnprintfResult(std::snprintf(B, S, "%s", NamedStatusText), S);
                    },
-                   [](char *B, size_t S) { return FmtInto(B, S, "{}", NamedStatusText); },
-                   false});
+                   [](char *B, size_t S) { return FmtInto(B, S, "{}", NamedStatusText); }});
   Cases.push_back({"status_number",
                    "%r, a status without a name",
                    "%r",
@@ -218,8 +212,7 @@ std::vector<FormatCase> MakeCases() {
                    },
                    [](char *B, size_t S) {
                      return FmtInto(B, S, "{:08X}", static_cast<unsigned>(UnnamedStatus));
-                   },
-                   false});
+                   }});
   Cases.push_back(
       {"character",
        "%c, one character",
@@ -228,24 +221,29 @@ std::vector<FormatCase> MakeCases() {
        [](char *B, size_t S) {
          return SnprintfResult(std::snprintf(B, S, "%c", static_cast<char>(Character)), S);
        },
-       [](char *B, size_t S) { return FmtInto(B, S, "{}", static_cast<char>(Character)); },
-       false});
+       [](char *B, size_t S) { return FmtInto(B, S, "{}", static_cast<char>(Character)); }});
   Cases.push_back(
       {"narrow_string",
        "%a, a narrow string",
        "%a",
        {ToArgumentSlot(NarrowString)},
        [](char *B, size_t S) { return SnprintfResult(std::snprintf(B, S, "%s", NarrowString), S); },
-       [](char *B, size_t S) { return FmtInto(B, S, "{}", NarrowString); },
-       false});
+       [](char *B, size_t S) { return FmtInto(B, S, "{}", NarrowString); }});
   Cases.push_back(
       {"wide_string",
        "%s, a wide string (the others print it narrow)",
        "%s",
        {ToArgumentSlot(WideString)},
        [](char *B, size_t S) { return SnprintfResult(std::snprintf(B, S, "%s", NarrowString), S); },
-       [](char *B, size_t S) { return FmtInto(B, S, "{}", NarrowString); },
-       false});
+       [](char *B, size_t S) { return FmtInto(B, S, "{}", NarrowString); }});
+  Cases.push_back({"wide_string_field",
+                   "%20.5s, a wide string cut and padded (narrow elsewhere)",
+                   "%20.5s",
+                   {ToArgumentSlot(WideString)},
+                   [](char *B, size_t S) {
+                     return SnprintfResult(std::snprintf(B, S, "%20.5s", NarrowString), S);
+                   },
+                   [](char *B, size_t S) { return FmtInto(B, S, "{:>20.5}", NarrowString); }});
   return Cases;
 }
 
@@ -286,10 +284,6 @@ void PrepareBuffers(const FormatCase &Case, RenderBuffers &Buffers) {
   }
 }
 
-bool RendererApplies(const FormatCase &Case, Renderer Which) {
-  return Which != Renderer::EngineWide || Case.ReportLine;
-}
-
 size_t RenderCase(const FormatCase &Case, Renderer Which, RenderBuffers &Buffers) {
   switch (Which) {
   case Renderer::Engine:
@@ -320,7 +314,7 @@ std::vector<std::string> CheckIdenticalTexts() {
                             " characters instead of " + std::to_string(MIXED_LINE_CHARS));
     }
     for (const Renderer Which : ALL_RENDERERS) {
-      if (Which == Renderer::Engine || !RendererApplies(Case, Which)) {
+      if (Which == Renderer::Engine) {
         continue;
       }
       const size_t Length = RenderCase(Case, Which, Buffers);

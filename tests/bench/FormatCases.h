@@ -35,11 +35,10 @@ struct FormatCase {
   // before the terminator.
   size_t (*Snprintf)(char *Buffer, size_t Size);
   size_t (*Fmt)(char *Buffer, size_t Size);
-  // A line the driver prints: it is also rendered wide, as console print renders it.
-  bool ReportLine;
 };
 
-// Buffers of one renderer: narrow for all but EngineWide.
+// Buffers of one renderer: narrow for all but EngineWide. Every case is rendered both narrow
+// and wide, as console print renders it.
 struct RenderBuffers {
   char Narrow[BENCH_BUFFER_CHARS];
   char16_t Wide[BENCH_BUFFER_CHARS];
@@ -55,9 +54,6 @@ void PrepareBuffers(const FormatCase &Case, RenderBuffers &Buffers);
 // Renders Case once with Which into Buffers; returns the characters before the terminator.
 size_t RenderCase(const FormatCase &Case, Renderer Which, RenderBuffers &Buffers);
 
-// Whether Which applies to Case: the wide rendering only to report lines.
-bool RendererApplies(const FormatCase &Case, Renderer Which);
-
-// Renders every case with every renderer that applies and compares the texts. Returns the
+// Renders every case with every renderer and compares the texts. Returns the
 // differences found, one line each; empty when all renderings of each case are identical.
 std::vector<std::string> CheckIdenticalTexts();

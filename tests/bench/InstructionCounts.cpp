@@ -15,9 +15,6 @@ void CountInstructions() {
               static_cast<unsigned long long>(COUNTED_FORMAT_CALLS));
   for (const FormatCase &Case : FormatCases()) {
     for (const Renderer Which : ALL_RENDERERS) {
-      if (!RendererApplies(Case, Which)) {
-        continue;
-      }
       RenderBuffers Buffers;
       PrepareBuffers(Case, Buffers);
       RenderCase(Case, Which, Buffers);
