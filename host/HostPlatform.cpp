@@ -9,6 +9,10 @@ HostPlatform *ActiveHostPlatform = nullptr;
 
 namespace {
 
+// Room for the reads of one bus with nothing on it (32 devices x 8 functions x 2 ID reads),
+// which every scan makes, so that the read log does not grow through its small sizes.
+constexpr size_t READS_RESERVED = 512;
+
 constexpr const char *HostCallNames[HOST_CALL_KINDS] = {
     "LocateHandleBuffer", "HandleProtocol", "AllocatePool", "FreePool",
     "Configuration",      "Pci.Read",       "OutputString",
@@ -111,6 +115,7 @@ HostRootBridge &HostPlatform::AddRootBridge(const ConfigImage &Image,
   Protocol.Configuration = HostConfiguration;
   Protocol.SegmentNumber = Segment;
   Bridge->Handle = Bridge.get();
+  Bridge->Reads.reserve(READS_RESERVED);
   Bridge->Descriptors = std::move(Descriptors);
   const std::vector<uint8_t> End = EndTag();
   Bridge->Descriptors.insert(Bridge->Descriptors.end(), End.begin(), End.end());

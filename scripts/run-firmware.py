@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Boots EFI images in QEMU with UEFI firmware and checks what the last one printed.
 
---arch picks the machine: x86-64 (default) boots q35 with OVMF, aarch64 boots the virt
-machine with AAVMF.
+--arch picks the processor: x86-64 (default) boots q35 (or, with --machine pc, the i440fx
+machine) with OVMF, aarch64 boots the virt machine with AAVMF.
 
 The images are put on a FAT drive with a startup.nsh that loads them in the order given and
 then powers the machine off (`reset -s`). The UEFI shell echoes each command, runs the image's
@@ -82,6 +82,15 @@ def parse_arguments():
                              "one's output is the report)")
     parser.add_argument("--device", action="append", default=[], metavar="ARG",
                         help="extra QEMU -device argument, e.g. e1000e,romfile=")
+    parser.add_argument("--machine", choices=("q35", "pc"),
+                        help="x86-64 QEMU machine: q35 (PCI Express, the default) or pc "
+                             "(i440fx, no extended configuration space)")
+    parser.add_argument("--qemu-arg", action="append", default=[], metavar="ARG",
+                        help="extra QEMU argument, passed as it is; repeat for several, e.g. "
+                             "--qemu-arg=-blockdev --qemu-arg=driver=null-co,node-name=nv")
+    parser.add_argument("--expect-console", action="append", default=[], metavar="REGEX",
+                        help="a regular expression the console (escape codes removed) must "
+                             "match somewhere, e.g. a device path in the shell's mapping table")
     parser.add_argument("--timeout", type=float, default=90, metavar="SEC",
                         help="seconds before QEMU is stopped and the run fails (default 90)")
     parser.add_argument("--log", metavar="FILE", help="write the whole raw console to FILE")
@@ -98,7 +107,12 @@ def parse_arguments():
     arguments = parser.parse_args()
     if arguments.expect and arguments.expect_empty:
         parser.error("--expect and --expect-empty exclude each other")
+    if arguments.machine and arguments.arch != "x86-64":
+        parser.error("--machine chooses among x86-64 machines only")
     arguments.platform = PLATFORMS[arguments.arch]
+    if arguments.machine:
+        arguments.platform = arguments.platform._replace(
+            machine=["-machine", arguments.machine, "-m", "256"])
     arguments.ovmf_code = arguments.ovmf_code or arguments.platform.firmware_code
     arguments.ovmf_vars = arguments.ovmf_vars or arguments.platform.firmware_vars
     return arguments
@@ -150,7 +164,7 @@ def qemu_command(arguments, drive, variables):
     ]
     for device in arguments.device:
         command += ["-device", device]
-    return command
+    return command + arguments.qemu_arg
 
 
 def strip_escapes(data):
@@ -180,8 +194,9 @@ class ConsoleEcho:
         sys.stdout.buffer.flush()
 
 
-def read_console(process, descriptor, console, echo, timeout, started):
-    """Collects the console until QEMU closes it; returns why it had to be stopped, or None."""
+def read_console(process, descriptor, console, echo, timeout, started, arrivals=None):
+    """Collects the console until QEMU closes it; returns why it had to be stopped, or None.
+    Appends (time, console length) to arrivals after each chunk, when given."""
     key_sent = False
     exception_seen = None
     while True:
@@ -197,6 +212,8 @@ def read_console(process, descriptor, console, echo, timeout, started):
         if not chunk:
             return None
         console += chunk
+        if arrivals is not None:
+            arrivals.append((time.monotonic(), len(console)))
         echo.update(console)
         if not key_sent and COUNTDOWN in console:
             try:
@@ -209,7 +226,7 @@ def read_console(process, descriptor, console, echo, timeout, started):
             exception_seen = time.monotonic()
 
 
-def run_qemu(command, timeout, show):
+def run_qemu(command, timeout, show, arrivals=None):
     """Runs QEMU to its end and returns (console bytes, seconds, failure message or None)."""
     started = time.monotonic()
     process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -221,7 +238,7 @@ def run_qemu(command, timeout, show):
     echo = ConsoleEcho(show)
     descriptor = process.stdout.fileno()
     try:
-        failure = read_console(process, descriptor, console, echo, timeout, started)
+        failure = read_console(process, descriptor, console, echo, timeout, started, arrivals)
     except BaseException:
         # An interrupted run leaves no emulator behind.
         process.kill()
@@ -301,6 +318,22 @@ def check_report(actual, expected):
     raise RunError("report differs from the expected lines:\n" + "\n".join(diff))
 
 
+def image_seconds(console, arrivals, image):
+    """Seconds from the shell's echo of the image's load command to its result line, as the
+    console received them (to a chunk's precision), or None when either is missing."""
+    name = re.escape(os.path.basename(image).encode("ascii"))
+    echo = re.search(rb"load fs0:\\" + name + rb"\r\n", console, re.IGNORECASE)
+    result = re.compile(rb"Image 'FS0:\\" + name + rb"' ", re.IGNORECASE)
+    found = result.search(console, echo.end()) if echo else None
+    if found is None:
+        return None
+
+    def arrival(offset):
+        return next(moment for moment, length in arrivals if length > offset)
+
+    return arrival(found.start()) - arrival(echo.end() - 1)
+
+
 def main():
     arguments = parse_arguments()
     try:
@@ -310,7 +343,9 @@ def main():
             variables = os.path.join(directory, "OVMF_VARS.fd")
             shutil.copyfile(arguments.ovmf_vars, variables)
             command = qemu_command(arguments, drive, variables)
-            console, seconds, failure = run_qemu(command, arguments.timeout, arguments.show)
+            arrivals = []
+            console, seconds, failure = run_qemu(command, arguments.timeout, arguments.show,
+                                                 arrivals)
         if arguments.log:
             with open(arguments.log, "wb") as log:
                 log.write(console)
@@ -318,6 +353,10 @@ def main():
         if failure is not None:
             raise RunError(f"{failure}\n--- console ---\n{console_tail(text)}")
         load_results(text, arguments.image)
+        for pattern in arguments.expect_console:
+            if re.search(pattern, text) is None:
+                raise RunError(f"the console never matched {pattern!r}\n--- console ---\n"
+                               f"{console_tail(text)}")
         lines = report_lines(text, arguments.image[-1])
         if arguments.expect_empty:
             check_report(lines, [])
@@ -327,8 +366,10 @@ def main():
         print(f"run-firmware: FAIL: {error}", file=sys.stderr)
         return 1
     driver = os.path.basename(arguments.image[-1])
-    print(f"run-firmware: PASS: {driver} loaded with Success, {len(lines)} report lines, "
-          f"QEMU powered off after {seconds:.1f} s")
+    ran = image_seconds(console, arrivals, arguments.image[-1])
+    ran_text = f" (it ran {ran:.2f} s)" if ran is not None else ""
+    print(f"run-firmware: PASS: {driver} loaded with Success{ran_text}, {len(lines)} report "
+          f"lines, QEMU powered off after {seconds:.1f} s")
     return 0
 
 

@@ -22,14 +22,17 @@
 //   + 1    header type
 //   = 689. An absent function is 2 reads a visit; a function is visited at most once per
 // bus-number descriptor of its bridge.
-#include <map>
+#include <algorithm>
+#include <cstddef>
+#include <string>
+#include <vector>
 
 #include "driver/PciRegisters.h"
 #include "driver/RebarRegisters.h"
 #include "firmware/AcpiDescriptors.h"
 #include "tests/fuzz/FuzzCheck.h"
-#include "tests/host/ReportLines.h"
 #include "tests/fuzz/ScanFuzzInput.h"
+#include "tests/host/ReportLines.h"
 
 namespace {
 
@@ -78,32 +81,64 @@ BusScans ScansOf(const std::vector<uint8_t> &Descriptors) {
   return Found;
 }
 
+// Aborts with Message. The checks test their condition themselves and build a message only
+// for a failure: they run on every read and every console write, hundreds of thousands of
+// times an input, and a message built each time would cost more than the driver's scan.
+[[noreturn]] void Fail(const std::string &Message) {
+  Require(false, Message);
+  std::abort();
+}
+
+// Reads per function key of one bridge, for its first Keys keys (buses 0 to the last one
+// scanned). The table is kept from input to input and only the part in use is cleared.
+std::vector<uint32_t> &ReadCounts(size_t Keys) {
+  static std::vector<uint32_t> Counts;
+  if (Counts.size() < Keys) {
+    Counts.resize(Keys);
+  }
+  std::fill(Counts.begin(), Counts.begin() + static_cast<std::ptrdiff_t>(Keys), 0);
+  return Counts;
+}
+
 void CheckReads(const ScanCase &Case, const HostPlatform &Platform) {
   for (size_t Index = 0; Index < Platform.Bridges.size(); ++Index) {
     const HostRootBridge &Bridge = *Platform.Bridges[Index];
     const bool Walked = !Case.ConfigurationFails && !Bridge.NullDescriptors;
     const BusScans Expected = Walked ? ScansOf(Case.Bridges[Index].Descriptors) : BusScans{};
-    std::map<uint32_t, uint64_t> ReadsPerFunction;
-    for (const PciReadRecord &Read : Bridge.Reads) {
-      Require((Read.Address & REGISTER_BYTE_MASK) == 0 ||
-                  (Read.Address >> EXTENDED_REGISTER_SHIFT) == 0,
-              "a read address with both a register byte and an extended register");
-      const DecodedPciAddress Decoded = DecodePciAddress(Read.Address);
-      Require(Expected.Scans > 0 && Decoded.Bus <= Expected.LastBus,
-              Mismatch("a read of a bus outside the scanned range", Decoded.Bus, Expected.LastBus));
-      ++ReadsPerFunction[HostFunctionKey(Decoded.Bus, Decoded.Device, Decoded.Function)];
+    if (Expected.Scans == 0 && !Bridge.Reads.empty()) {
+      Fail("reads of a bridge whose buses were never scanned");
     }
-    for (const auto &[Key, Reads] : ReadsPerFunction) {
-      const bool Present = Bridge.Functions.count(Key) != 0;
-      const std::string Where = "function key " + std::to_string(Key);
-      if (Present) {
-        Require(Reads <= Expected.Scans * PRESENT_FUNCTION_READS,
-                Mismatch(Where + ": reads of a present function", Reads,
-                         Expected.Scans * PRESENT_FUNCTION_READS));
-      } else {
-        Require(Reads <= Expected.Scans * ABSENT_FUNCTION_READS && Reads % ID_READS == 0,
-                Mismatch(Where + ": reads of an absent function", Reads,
-                         Expected.Scans * ABSENT_FUNCTION_READS));
+    const size_t Keys = HostFunctionKey(static_cast<uint32_t>(Expected.LastBus) + 1, 0, 0);
+    std::vector<uint32_t> &Counts = ReadCounts(Keys);
+    for (const PciReadRecord &Read : Bridge.Reads) {
+      if ((Read.Address & REGISTER_BYTE_MASK) != 0 &&
+          (Read.Address >> EXTENDED_REGISTER_SHIFT) != 0) {
+        Fail("a read address with both a register byte and an extended register");
+      }
+      const DecodedPciAddress Decoded = DecodePciAddress(Read.Address);
+      if (Decoded.Bus > Expected.LastBus) {
+        Fail(Mismatch("a read of a bus outside the scanned range", Decoded.Bus, Expected.LastBus));
+      }
+      ++Counts[HostFunctionKey(Decoded.Bus, Decoded.Device, Decoded.Function)];
+    }
+    // Present functions first, their counts then cleared, so that every other key counted is
+    // an absent function.
+    const uint64_t PresentBound = Expected.Scans * PRESENT_FUNCTION_READS;
+    for (const auto &[Key, Function] : Bridge.Functions) {
+      if (Key >= Keys) {
+        continue;
+      }
+      if (Counts[Key] > PresentBound) {
+        Fail(Mismatch("function key " + std::to_string(Key) + ": reads of a present function",
+                      Counts[Key], PresentBound));
+      }
+      Counts[Key] = 0;
+    }
+    const uint64_t AbsentBound = Expected.Scans * ABSENT_FUNCTION_READS;
+    for (uint32_t Key = 0; Key < Keys; ++Key) {
+      if (Counts[Key] > AbsentBound || Counts[Key] % ID_READS != 0) {
+        Fail(Mismatch("function key " + std::to_string(Key) + ": reads of an absent function",
+                      Counts[Key], AbsentBound));
       }
     }
   }
@@ -127,17 +162,16 @@ bool SameFunction(const HostPlatform::ReadOrigin &A, const HostPlatform::ReadOri
          First.Function == Second.Function;
 }
 
-// "where: why", for messages.
-std::string Joined(const std::string &Where, const std::string &Why) {
-  std::string Message = Where;
-  Message += ": ";
-  Message += Why;
-  return Message;
+// "console write N: why", for messages.
+std::string AtWrite(size_t Index, const std::string &Why) {
+  return "console write " + std::to_string(Index) + ": " + Why;
 }
 
 void CheckReport(const ScanCase &Case, const HostPlatform &Platform) {
   if (Case.ConsoleFault == FaultKind::Other) {
-    Require(Platform.ConsoleWrites.empty(), "writes although no console is attached");
+    if (!Platform.ConsoleWrites.empty()) {
+      Fail("writes although no console is attached");
+    }
     return;
   }
   // Writes lost to a failed allocation or output leave gaps in the sequence.
@@ -150,14 +184,17 @@ void CheckReport(const ScanCase &Case, const HostPlatform &Platform) {
   std::optional<SizesLine> Pending;
   std::optional<uint64_t> LastBar;
   for (size_t Index = 0; Index < Platform.ConsoleWrites.size(); ++Index) {
-    const std::string Where = "console write " + std::to_string(Index);
     const std::optional<ReportLine> Line = ParseReportLine(Platform.ConsoleWrites[Index]);
-    Require(Line.has_value(), Where + " is not a report line");
-    const std::string Impossible = ImpossibleValues(*Line);
-    Require(Impossible.empty(), Joined(Where, Impossible));
+    if (!Line) {
+      Fail(AtWrite(Index, "not a report line"));
+    }
+    if (const std::string Impossible = ImpossibleValues(*Line); !Impossible.empty()) {
+      Fail(AtWrite(Index, Impossible));
+    }
     const std::optional<HostPlatform::ReadOrigin> &Origin = Platform.ConsoleWriteOrigins[Index];
-    Require(Origin.has_value() && FunctionExists(Platform, *Origin),
-            Where + " made without a read of a present function before it");
+    if (!Origin || !FunctionExists(Platform, *Origin)) {
+      Fail(AtWrite(Index, "made without a read of a present function before it"));
+    }
     if (Index > 0 && !SameFunction(*Origin, *Platform.ConsoleWriteOrigins[Index - 1])) {
       LastBar.reset();
     }
@@ -165,23 +202,26 @@ void CheckReport(const ScanCase &Case, const HostPlatform &Platform) {
       continue;
     }
     if (Line->Sizes) {
-      Require(!Pending || MayStandAlone(*Pending), Where + ": the sizes line before it lacks its "
-                                                           "BAR line");
+      if (Pending && !MayStandAlone(*Pending)) {
+        Fail(AtWrite(Index, "the sizes line before it lacks its BAR line"));
+      }
       Pending = Line->Sizes;
       continue;
     }
-    Require(Pending.has_value(), Where + ": a BAR line without its sizes line");
-    const std::string Mismatched = BarLineMismatch(*Pending, *Line->Bar);
-    Require(Mismatched.empty(), Joined(Where, Mismatched));
+    if (!Pending) {
+      Fail(AtWrite(Index, "a BAR line without its sizes line"));
+    }
+    if (const std::string Mismatched = BarLineMismatch(*Pending, *Line->Bar); !Mismatched.empty()) {
+      Fail(AtWrite(Index, Mismatched));
+    }
     Pending.reset();
-    if (OneScanEach) {
-      Require(!LastBar || Line->Bar->Bar > *LastBar,
-              Where + ": BAR indexes do not ascend within a function");
+    if (OneScanEach && LastBar && Line->Bar->Bar <= *LastBar) {
+      Fail(AtWrite(Index, "BAR indexes do not ascend within a function"));
     }
     LastBar = Line->Bar->Bar;
   }
-  if (Complete) {
-    Require(!Pending || MayStandAlone(*Pending), "the last sizes line lacks its BAR line");
+  if (Complete && Pending && !MayStandAlone(*Pending)) {
+    Fail("the last sizes line lacks its BAR line");
   }
 }
 
@@ -192,12 +232,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   HostPlatform Platform;
   ApplyScanCase(Case, Platform);
   const EFI_STATUS Status = Platform.RunDriverEntry();
-  Require(Status == EFI_SUCCESS, Mismatch("DriverEntry status", Status, EFI_SUCCESS));
-  for (const std::string &Violation : Platform.Check()) {
-    Require(false, "platform: " + Violation);
+  if (Status != EFI_SUCCESS) {
+    Fail(Mismatch("DriverEntry status", Status, EFI_SUCCESS));
   }
-  Require(Platform.OutstandingPoolBuffers() == 0,
-          Mismatch("pool buffers outstanding", Platform.OutstandingPoolBuffers(), 0));
+  for (const std::string &Violation : Platform.Check()) {
+    Fail("platform: " + Violation);
+  }
+  if (Platform.OutstandingPoolBuffers() != 0) {
+    Fail(Mismatch("pool buffers outstanding", Platform.OutstandingPoolBuffers(), 0));
+  }
   CheckReads(Case, Platform);
   CheckReport(Case, Platform);
   return 0;
