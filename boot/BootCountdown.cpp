@@ -32,8 +32,7 @@ static bool PollKeyAfterStall(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input) {
 
 CountdownEnd RunCountdown(UINT32 Seconds, EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input) {
   CountdownEnd End = CountdownEnd::TimeRanOut;
-  for (UINT32 Remaining = Seconds; Remaining > 0 && End == CountdownEnd::TimeRanOut;
-       --Remaining) {
+  for (UINT32 Remaining = Seconds; Remaining > 0 && End == CountdownEnd::TimeRanOut; --Remaining) {
     // The carriage return rewrites the same line; the width never changes below 10 s.
     Print(u"\rBoot continues in %u s; press any key to continue now.", Remaining);
     for (UINT32 Poll = 0; Poll < KEY_POLLS_PER_SECOND; ++Poll) {
