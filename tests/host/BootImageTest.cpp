@@ -80,8 +80,10 @@ const std::vector<uint32_t> FULL_COUNTDOWN = {5, 4, 3, 2, 1};
 
 struct CountdownRow {
   const char *Name;
-  uint32_t Waiting;
+  // When keystrokes arrive, and how many wait before the image starts.
   std::deque<uint64_t> Arrivals;
+  uint32_t Waiting;
+  // The keyboard hands a key at every read, fails every read, or is not there.
   bool Endless;
   bool Broken;
   bool WithKeyboard;
@@ -91,29 +93,29 @@ struct CountdownRow {
 };
 
 const CountdownRow COUNTDOWN_ROWS[] = {
-    {"no key: runs out", 0, {}, false, false, true, FULL_COUNTDOWN, 5 * SECOND},
-    {"key in the first poll", 0, {POLL / 2}, false, false, true, {5}, POLL},
+    {"no key: runs out", {}, 0, false, false, true, FULL_COUNTDOWN, 5 * SECOND},
+    {"key in the first poll", {POLL / 2}, 0, false, false, true, {5}, POLL},
     {"key in the third second",
-     0,
      {2 * SECOND + POLL / 2},
+     0,
      false,
      false,
      true,
      {5, 4, 3},
      2 * SECOND + POLL},
     {"key in the last poll",
-     0,
      {5 * SECOND - POLL / 2},
+     0,
      false,
      false,
      true,
      FULL_COUNTDOWN,
      5 * SECOND},
-    {"key just too late", 0, {5 * SECOND + 1}, false, false, true, FULL_COUNTDOWN, 5 * SECOND},
-    {"keys waiting before: discarded", 3, {}, false, false, true, FULL_COUNTDOWN, 5 * SECOND},
-    {"endless keyboard: bounded discard", 0, {}, true, false, true, {5}, POLL},
-    {"broken keyboard", 0, {POLL}, false, true, true, FULL_COUNTDOWN, 5 * SECOND},
-    {"no keyboard", 0, {POLL}, false, false, false, FULL_COUNTDOWN, 5 * SECOND},
+    {"key just too late", {5 * SECOND + 1}, 0, false, false, true, FULL_COUNTDOWN, 5 * SECOND},
+    {"keys waiting before: discarded", {}, 3, false, false, true, FULL_COUNTDOWN, 5 * SECOND},
+    {"endless keyboard: bounded discard", {}, 0, true, false, true, {5}, POLL},
+    {"broken keyboard", {POLL}, 0, false, true, true, FULL_COUNTDOWN, 5 * SECOND},
+    {"no keyboard", {POLL}, 0, false, false, false, FULL_COUNTDOWN, 5 * SECOND},
 };
 
 TEST(BootCountdownTest, TicksEndAndTimeHeldOnEachKeyboard) {
