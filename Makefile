@@ -8,7 +8,7 @@ SANITIZE_BUILD ?= build-sanitize
 BENCH_BUILD ?= build-bench
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
 
-.PHONY: all deps configure build run run-demo test test-plain test-sanitize bench clean
+.PHONY: all deps configure build run run-boot run-demo test test-plain test-sanitize bench clean
 
 all: build
 
@@ -25,6 +25,11 @@ build: configure
 # functions; the driver reports them on the firmware console, then the machine powers off.
 run: build
 	@python3 scripts/run-firmware.py --show --image $(BUILD)/DemoBridges.efi --image $(BUILD)/RbarSurvey.efi
+
+# The boot image as the first boot option behind the demonstration fixture (a driver option):
+# its report and countdown, then the next boot option, the shell, which powers the machine off.
+run-boot: build
+	@python3 scripts/run-firmware.py --show --driver-option $(BUILD)/DemoBridges.efi --boot-option $(BUILD)/RbarSurveyBoot.efi
 
 test: test-plain test-sanitize
 
