@@ -147,34 +147,6 @@ TEST(BootCountdownTest, TicksEndAndTimeHeldOnEachKeyboard) {
   }
 }
 
-// The count line for none, one and several functions with a Resizable BAR.
-TEST(BootCountdownTest, CountLineNamesTheFunctionsFound) {
-  const std::pair<std::vector<std::vector<uint8_t>>, const char *> Rows[] = {
-      {{}, "rbar-survey: 0 functions with a Resizable BAR found\r\n"},
-      {{{0}}, "rbar-survey: 1 function with a Resizable BAR found\r\n"},
-      {{{0}, {1, 2}, {}}, "rbar-survey: 2 functions with a Resizable BAR found\r\n"},
-  };
-  for (const auto &[Bars, Line] : Rows) {
-    SCOPED_TRACE(Line);
-    ScanMachine Machine{"count", 0, {}};
-    for (size_t Index = 0; Index < Bars.size(); ++Index) {
-      Machine.Functions.push_back(
-          {0, static_cast<uint8_t>(Index), 0, 0x10DE, 0x2204, false, 1, true, 0, Bars[Index]});
-    }
-    HostPlatform Platform;
-    Platform.AddRootBridge(BuildImage(Machine), BusDescriptor(0, 0));
-    // A key 1 us in ends the countdown at its first poll (one at 0 would be waiting already,
-    // and discarded).
-    ScriptedKeyboard Keyboard;
-    Keyboard.Arrivals = {1};
-    Attach(Platform, Keyboard);
-    BootEntry(Platform.ImageHandle, &Platform.SystemTable);
-    const std::string Console = Platform.ConsoleText();
-    EXPECT_NE(Console.find(std::string(Line) + "\rBoot continues in 5 s"), std::string::npos)
-        << Console;
-  }
-}
-
 // On a 20-device machine the boot image makes exactly the driver's reads and prints exactly the
 // driver's report, followed by its own lines.
 TEST(BootCountdownTest, SurveyIsTheDriversOwn) {
