@@ -1,4 +1,5 @@
-# Entry points: `make run` boots the driver in QEMU/OVMF and shows the firmware console;
+# Entry points: `make run` boots the driver in QEMU/OVMF and shows the firmware console
+# (`make run ARCH=aarch64`: the AArch64 image in QEMU/AAVMF);
 # `make test` runs the whole test suite, then the host suite again under ASan and UBSan with
 # the fuzz targets; `make bench` measures the format engine, the scan and the image. Each
 # installs what it needs first (apt, as root).
@@ -23,13 +24,23 @@ build: configure
 
 # The demonstration fixture publishes a root bridge with a few graphics and accelerator
 # functions; the driver reports them on the firmware console, then the machine powers off.
+# ARCH=x86-64 (q35, OVMF) or ARCH=aarch64 (virt, AAVMF).
+ARCH ?= x86-64
+EFI_SUFFIX_x86-64 :=
+EFI_SUFFIX_aarch64 := AA64
 run: build
-	@python3 scripts/run-firmware.py --show --image $(BUILD)/DemoBridges.efi --image $(BUILD)/RbarSurvey.efi
+	@test -n "$(filter $(ARCH),x86-64 aarch64)" || { echo "ARCH must be x86-64 or aarch64" >&2; exit 2; }
+	@python3 scripts/run-firmware.py --show --arch $(ARCH) \
+	  --image $(BUILD)/DemoBridges$(EFI_SUFFIX_$(ARCH)).efi --image $(BUILD)/RbarSurvey$(EFI_SUFFIX_$(ARCH)).efi
 
 # The boot image as the first boot option behind the demonstration fixture (a driver option):
 # its report and countdown, then the next boot option, the shell, which powers the machine off.
+# ARCH as for run.
 run-boot: build
-	@python3 scripts/run-firmware.py --show --driver-option $(BUILD)/DemoBridges.efi --boot-option $(BUILD)/RbarSurveyBoot.efi
+	@test -n "$(filter $(ARCH),x86-64 aarch64)" || { echo "ARCH must be x86-64 or aarch64" >&2; exit 2; }
+	@python3 scripts/run-firmware.py --show --arch $(ARCH) \
+	  --driver-option $(BUILD)/DemoBridges$(EFI_SUFFIX_$(ARCH)).efi \
+	  --boot-option $(BUILD)/RbarSurveyBoot$(EFI_SUFFIX_$(ARCH)).efi
 
 test: test-plain test-sanitize
 

@@ -5,8 +5,8 @@
 find_program(EFI_CLANGXX NAMES clang++ clang++-14 REQUIRED)
 find_program(EFI_LLD_LINK NAMES lld-link lld-link-14 REQUIRED)
 
+# Flags of every image, whatever its processor.
 set(EFI_CXX_FLAGS
-  --target=x86_64-unknown-windows
   -std=c++20
   -O2
   -ffreestanding
@@ -14,7 +14,6 @@ set(EFI_CXX_FLAGS
   -fno-rtti
   -fno-stack-protector
   -fno-threadsafe-statics
-  -mno-red-zone
   ${RBAR_WARNING_FLAGS}
   # Firmware never runs static constructors: no global may need one.
   -Wglobal-constructors
@@ -22,10 +21,31 @@ set(EFI_CXX_FLAGS
   -I${CMAKE_SOURCE_DIR}
   -I${CMAKE_BINARY_DIR})
 
-# add_efi_image(NAME SOURCES src... [SUBSYSTEM efi_boot_service_driver] [ENTRY DriverEntry])
+# Per processor: the target, what its firmware asks of the code, and lld-link's machine.
+# x86-64 firmware takes interrupts on the running stack, so nothing may live below the stack
+# pointer (no red zone); AArch64's procedure call convention has no red zone to begin with.
+# On AArch64 the compiler may not merge or widen accesses into unaligned ones, so that the
+# image runs whether or not the firmware leaves alignment checking on.
+set(EFI_ARCHES x86-64 aarch64)
+set(EFI_TARGET_x86-64 x86_64-unknown-windows)
+set(EFI_ARCH_FLAGS_x86-64 -mno-red-zone)
+set(EFI_MACHINE_x86-64 x64)
+set(EFI_TARGET_aarch64 aarch64-unknown-windows)
+set(EFI_ARCH_FLAGS_aarch64 -mstrict-align)
+set(EFI_MACHINE_aarch64 arm64)
+
+# add_efi_image(NAME SOURCES src... [SUBSYSTEM efi_boot_service_driver] [ENTRY DriverEntry]
+#               [ARCH x86-64|aarch64])
 # produces ${CMAKE_BINARY_DIR}/NAME.efi and a target NAME built by default.
 function(add_efi_image NAME)
-  cmake_parse_arguments(ARG "" "SUBSYSTEM;ENTRY" "SOURCES" ${ARGN})
+  cmake_parse_arguments(ARG "" "SUBSYSTEM;ENTRY;ARCH" "SOURCES" ${ARGN})
+  if(NOT ARG_ARCH)
+    set(ARG_ARCH x86-64)
+  endif()
+  if(NOT ARG_ARCH IN_LIST EFI_ARCHES)
+    message(FATAL_ERROR "add_efi_image(${NAME}): ARCH ${ARG_ARCH} is not one of ${EFI_ARCHES}")
+  endif()
+  set(target_flags --target=${EFI_TARGET_${ARG_ARCH}} ${EFI_ARCH_FLAGS_${ARG_ARCH}})
   if(NOT ARG_SUBSYSTEM)
     set(ARG_SUBSYSTEM efi_boot_service_driver)
   endif()
@@ -45,7 +65,7 @@ function(add_efi_image NAME)
     add_custom_command(
       OUTPUT ${object}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${object_dir}
-      COMMAND ${EFI_CLANGXX} ${EFI_CXX_FLAGS} -MD -MF ${object}.d -c ${source} -o ${object}
+      COMMAND ${EFI_CLANGXX} ${target_flags} ${EFI_CXX_FLAGS} -MD -MF ${object}.d -c ${source} -o ${object}
       DEPENDS ${source}
       DEPFILE ${object}.d
       COMMENT "EFI compile ${relative}"
@@ -56,7 +76,7 @@ function(add_efi_image NAME)
   set(image ${CMAKE_BINARY_DIR}/${NAME}.efi)
   add_custom_command(
     OUTPUT ${image}
-    COMMAND ${EFI_LLD_LINK} /nologo /subsystem:${ARG_SUBSYSTEM} /entry:${ARG_ENTRY}
+    COMMAND ${EFI_LLD_LINK} /nologo /machine:${EFI_MACHINE_${ARG_ARCH}} /subsystem:${ARG_SUBSYSTEM} /entry:${ARG_ENTRY}
             /nodefaultlib /dynamicbase /debug:none /map:${CMAKE_BINARY_DIR}/${NAME}.map
             /out:${image} ${objects}
     DEPENDS ${objects}

@@ -25,12 +25,20 @@ using EFI_TPL = UINTN;
 using EFI_PHYSICAL_ADDRESS = UINT64;
 
 static_assert(sizeof(CHAR16) == 2, "UCS-2 code units are 16 bits");
-static_assert(sizeof(UINTN) == sizeof(void *), "x86-64 only");
+static_assert(sizeof(UINTN) == sizeof(void *), "64-bit targets only");
 
-// Microsoft x64 calling convention of every firmware interface. On the EFI target it is the
-// native convention; on the Linux host the same declarations need the attribute so that the
-// hosted platform's tables are called exactly as firmware tables are.
+// Calling convention of every firmware interface. On x86-64 it is the Microsoft x64
+// convention: native on the EFI target, and on the Linux host the same declarations need the
+// attribute so that the hosted platform's tables are called exactly as firmware tables are.
+// AArch64 firmware uses the standard procedure call convention, which is every compiler's
+// default there. A macro, as an attribute cannot be named by a constant or an alias.
+#if defined(__x86_64__)
 #define EFIAPI __attribute__((ms_abi))
+#elif defined(__aarch64__)
+#define EFIAPI
+#else
+#error "firmware interfaces are declared for x86-64 and AArch64 only"
+#endif
 
 // 128-bit identifier, stored little-endian in its first three fields.
 struct EFI_GUID {

@@ -15,6 +15,11 @@ requirements=(
   "cmd:qemu-system-x86_64:qemu-system-x86"
   "file:/usr/share/OVMF/OVMF_CODE_4M.fd:ovmf"
   "file:/usr/share/OVMF/OVMF_VARS_4M.fd:ovmf"
+  # The AArch64 image's firmware tests, and a header reader that decodes its image.
+  "cmd:qemu-system-aarch64:qemu-system-arm"
+  "file:/usr/share/AAVMF/AAVMF_CODE.fd:qemu-efi-aarch64"
+  "file:/usr/share/AAVMF/AAVMF_VARS.fd:qemu-efi-aarch64"
+  "file:/usr/lib/llvm-14/bin/llvm-readobj:llvm-14"
   "file:/usr/include/gtest/gtest.h:libgtest-dev"
   "file:/usr/include/gmock/gmock.h:libgmock-dev"
   "cmd:lspci:pciutils"

@@ -1,5 +1,8 @@
 #!/usr/bin/env python3
-"""Boots EFI images in QEMU (q35) with OVMF and checks what the last one printed.
+"""Boots EFI images in QEMU with UEFI firmware and checks what the last one printed.
+
+--arch picks the machine: x86-64 (default) boots q35 with OVMF, aarch64 boots the virt
+machine with AAVMF.
 
 The images are put on a FAT drive with a startup.nsh that loads them in the order given and
 then powers the machine off (`reset -s`). The UEFI shell echoes each command, runs the image's
@@ -20,6 +23,7 @@ printed up to its count line is its report; the run also checks its count line, 
 """
 
 import argparse
+import collections
 import difflib
 import os
 import re
@@ -31,17 +35,30 @@ import tempfile
 import threading
 import time
 
-QEMU = "qemu-system-x86_64"
-OVMF_DIR = "/usr/share/OVMF"
-OVMF_CODE = os.path.join(OVMF_DIR, "OVMF_CODE_4M.fd")
-OVMF_VARS = os.path.join(OVMF_DIR, "OVMF_VARS_4M.fd")
+# An emulated machine: the emulator, its machine arguments, the firmware's code and variable
+# store, and the Debian packages that provide the emulator and the firmware.
+Platform = collections.namedtuple(
+    "Platform", "qemu qemu_package machine firmware_code firmware_vars firmware_package")
+
+PLATFORMS = {
+    "x86-64": Platform(
+        "qemu-system-x86_64", "qemu-system-x86", ["-machine", "q35", "-m", "256"],
+        "/usr/share/OVMF/OVMF_CODE_4M.fd", "/usr/share/OVMF/OVMF_VARS_4M.fd", "ovmf"),
+    "aarch64": Platform(
+        "qemu-system-aarch64", "qemu-system-arm",
+        ["-machine", "virt", "-cpu", "cortex-a57", "-m", "512"],
+        "/usr/share/AAVMF/AAVMF_CODE.fd", "/usr/share/AAVMF/AAVMF_VARS.fd", "qemu-efi-aarch64"),
+}
 
 # The shell's countdown before startup.nsh; any key but ESC ends it at once. Colour codes split
 # the sentence, this fragment stands whole on the console.
 COUNTDOWN = b" seconds to skip "
 SKIP_KEY = b"\r"
-# What OVMF prints on a CPU fault, before hanging.
-EXCEPTION = b"!!!! X64 Exception"
+# What the firmware prints on a CPU fault, before hanging: OVMF names the x86-64 exception,
+# AAVMF the kind of AArch64 exception and the address it was taken at.
+EXCEPTION_PATTERN = r"!!!! X64 Exception|(?:Synchronous|IRQ|FIQ|SError) Exception at 0x"
+EXCEPTION = re.compile(EXCEPTION_PATTERN.encode("ascii"))
+EXCEPTION_TEXT = re.compile(EXCEPTION_PATTERN)
 # Time to let the register dump that follows an exception reach the console.
 EXCEPTION_GRACE = 0.5
 # Time for QEMU to exit once it has closed the console.
@@ -64,7 +81,10 @@ class RunError(Exception):
 
 def parse_arguments():
     parser = argparse.ArgumentParser(
-        description="Boot EFI images in QEMU/OVMF and check the report of the last one.")
+        description="Boot EFI images in QEMU/OVMF or QEMU/AAVMF and check the report of the "
+                    "last one.")
+    parser.add_argument("--arch", choices=sorted(PLATFORMS), default="x86-64",
+                        help="processor of the machine and of the images (default x86-64)")
     parser.add_argument("--image", action="append", default=[], metavar="FILE",
                         help="EFI image to load; repeat for several, in load order (the last "
                              "one's output is the report)")
@@ -89,11 +109,16 @@ def parse_arguments():
                         help="with --boot-option: press a key when its countdown shows")
     parser.add_argument("--expect-rebar-functions", type=int, metavar="N",
                         help="with --boot-option: the count its last line must give")
-    parser.add_argument("--ovmf-code", default=OVMF_CODE, metavar="FILE")
-    parser.add_argument("--ovmf-vars", default=OVMF_VARS, metavar="FILE")
+    parser.add_argument("--ovmf-code", metavar="FILE",
+                        help="firmware code (default: the --arch machine's OVMF or AAVMF)")
+    parser.add_argument("--ovmf-vars", metavar="FILE",
+                        help="firmware variable store to start from (copied, never written)")
     arguments = parser.parse_args()
     if arguments.expect and arguments.expect_empty:
         parser.error("--expect and --expect-empty exclude each other")
+    arguments.platform = PLATFORMS[arguments.arch]
+    arguments.ovmf_code = arguments.ovmf_code or arguments.platform.firmware_code
+    arguments.ovmf_vars = arguments.ovmf_vars or arguments.platform.firmware_vars
     if arguments.boot_option is None:
         if not arguments.image:
             parser.error("give --image, or --boot-option")
@@ -107,11 +132,14 @@ def parse_arguments():
 
 def check_platform(arguments):
     """Names the Debian package that provides whatever is missing."""
-    if shutil.which(QEMU) is None:
-        raise RunError(f"{QEMU} not found: install the Debian package qemu-system-x86")
+    platform = arguments.platform
+    if shutil.which(platform.qemu) is None:
+        raise RunError(f"{platform.qemu} not found: install the Debian package "
+                       f"{platform.qemu_package}")
     for path in (arguments.ovmf_code, arguments.ovmf_vars):
         if not os.path.isfile(path):
-            raise RunError(f"{path} not found: install the Debian package ovmf")
+            raise RunError(f"{path} not found: install the Debian package "
+                           f"{platform.firmware_package}")
     names = set()
     for image in all_images(arguments):
         if not os.path.isfile(image):
@@ -172,8 +200,9 @@ def prepare_boot_drive(directory, drivers, boot):
 
 
 def qemu_command(arguments, drive, variables):
+    platform = arguments.platform
     command = [
-        QEMU, "-machine", "q35", "-m", "256", "-nographic", "-no-reboot", "-net", "none",
+        platform.qemu, *platform.machine, "-nographic", "-no-reboot", "-net", "none",
         "-serial", "mon:stdio",
         "-drive", f"if=pflash,format=raw,readonly=on,file={arguments.ovmf_code}",
         "-drive", f"if=pflash,format=raw,file={variables}",
@@ -268,7 +297,7 @@ def read_console(process, descriptor, console, echo, timeout, started, keys):
                 process.stdin.flush()
             except BrokenPipeError:
                 pass
-        if exception_seen is None and EXCEPTION in console:
+        if exception_seen is None and EXCEPTION.search(console):
             exception_seen = time.monotonic()
 
 
@@ -297,19 +326,20 @@ def run_qemu(command, timeout, show, keys=None):
     except subprocess.TimeoutExpired:
         process.kill()
         process.wait()
-        failure = failure or f"{QEMU} closed the console but did not exit"
+        failure = failure or f"{command[0]} closed the console but did not exit"
     reader.join(timeout=5)
     echo.update(console, final=True)
     seconds = time.monotonic() - started
     if failure is None and process.returncode != 0:
         message = b"".join(errors).decode("utf-8", "replace").strip()
-        failure = f"{QEMU} exited with status {process.returncode}: {message}"
+        failure = f"{command[0]} exited with status {process.returncode}: {message}"
     return bytes(console), seconds, failure
 
 
 def console_tail(text):
     """The end of the console for a failure message: from an exception on, or the last lines."""
-    start = text.find(EXCEPTION.decode("ascii"))
+    found = EXCEPTION_TEXT.search(text)
+    start = found.start() if found else -1
     lines = text[max(start, 0):].replace("\r", "").splitlines()
     return "\n".join(lines[:TAIL_LINES] if start >= 0 else lines[-TAIL_LINES:])
 

@@ -1,34 +1,58 @@
 #!/usr/bin/env bash
-# Checks an EFI image's headers: PE32+ for x86-64, the subsystem it must have, loadable at any
-# address (relocations not stripped, and a base relocation for every absolute address its
-# objects hold: code that is wholly RIP-relative needs none), no imports (there is no DLL to
-# bind), and no static-initializer section (firmware never runs one).
-# Usage: check-image.sh IMAGE SUBSYSTEM_HEX OBJECT_DIR   e.g. check-image.sh RbarSurvey.efi 0b efi/RbarSurvey
+# Checks an EFI image's headers: PE32+ for its processor (x86-64 or AArch64), the subsystem it
+# must have, loadable at any address (relocations not stripped, and a base relocation for every
+# absolute address its objects hold: code that is wholly PC-relative needs none), no imports
+# (there is no DLL to bind), and no static-initializer section (firmware never runs one).
+# llvm-readobj decodes the headers of both processors' images alike.
+# Usage: check-image.sh IMAGE SUBSYSTEM_HEX OBJECT_DIR [x86-64|aarch64]
+#   e.g. check-image.sh RbarSurvey.efi 0b efi/RbarSurvey
+#        check-image.sh RbarSurveyAA64.efi 0b efi/RbarSurveyAA64 aarch64
 set -euo pipefail
 image=$1
 subsystem=$2
 objects=$3
-headers=$(objdump -p "$image")
-sections=$(objdump -h "$image")
+arch=${4:-x86-64}
 fail() { echo "FAIL: $image: $*" >&2; exit 1; }
 
-grep -q 'file format pei-x86-64' <<<"$headers" || fail "not a PE image for x86-64"
-grep -Eq '^Magic[[:space:]]+020b' <<<"$headers" || fail "not PE32+ (optional header magic)"
-grep -Eq "^Subsystem[[:space:]]+000000${subsystem}" <<<"$headers" ||
-  fail "subsystem is not 0x${subsystem}: $(grep '^Subsystem' <<<"$headers")"
-characteristics=$(sed -n 's/^Characteristics 0x//p' <<<"$headers")
-(( (16#$characteristics & 1) == 0 )) || fail "relocations stripped"
-grep -q 'DYNAMIC_BASE' <<<"$headers" || fail "not marked relocatable (DYNAMIC_BASE)"
-absolute=$(find "$objects" -name '*.obj' -exec objdump -r {} + | grep -cE 'IMAGE_REL_AMD64_ADDR(64|32)\b' || true)
-if grep -Eq '^Entry 5 [0-9a-f]+ [0-9a-f]*[1-9a-f][0-9a-f]* Base Relocation Directory' <<<"$headers"; then
+# The machine field each processor's image carries, and its objects' absolute address fixups.
+case $arch in
+  x86-64) machine=0x8664 absolute_fixup='IMAGE_REL_AMD64_ADDR(64|32)\b' ;;
+  aarch64) machine=0xAA64 absolute_fixup='IMAGE_REL_ARM64_ADDR(64|32)\b' ;;
+  *) echo "check-image.sh: unknown processor $arch (x86-64 or aarch64)" >&2; exit 2 ;;
+esac
+
+readobj=$(command -v llvm-readobj || command -v llvm-readobj-14 || echo /usr/lib/llvm-14/bin/llvm-readobj)
+[ -x "$readobj" ] || { echo "check-image.sh: llvm-readobj not found: install the Debian package llvm-14" >&2; exit 2; }
+headers=$("$readobj" --file-headers "$image")
+imports=$("$readobj" --coff-imports "$image")
+sections=$("$readobj" --sections "$image")
+# The value of a "Name: value" header field, or nothing.
+field() { sed -n "s/^ *$1: *//p" <<<"$headers" | head -n 1; }
+
+grep -Eq "^ *Machine: IMAGE_FILE_MACHINE_[A-Z0-9]+ \\($machine\\)" <<<"$headers" ||
+  fail "not an image for $arch (machine $machine): $(field Machine)"
+[ "$(field Magic)" = 0x20B ] || fail "not PE32+ (optional header magic $(field Magic))"
+actual_subsystem=$(field Subsystem | sed -n 's/.*(\(0x[0-9A-Fa-f]*\))$/\1/p')
+if [ -z "$actual_subsystem" ] || (( actual_subsystem != 16#$subsystem )); then
+  fail "subsystem is not 0x${subsystem}: $(field Subsystem)"
+fi
+! grep -q 'IMAGE_FILE_RELOCS_STRIPPED' <<<"$headers" || fail "relocations stripped"
+grep -q 'IMAGE_DLL_CHARACTERISTICS_DYNAMIC_BASE' <<<"$headers" ||
+  fail "not marked relocatable (DYNAMIC_BASE)"
+absolute=$(find "$objects" -name '*.obj' -exec "$readobj" -r {} + | grep -cE "$absolute_fixup" || true)
+if (( $(field BaseRelocationTableSize) != 0 )); then
   relocations="base relocations"
 elif [ "$absolute" -eq 0 ]; then
   relocations="no absolute addresses, so no base relocations needed"
 else
   fail "$absolute absolute address fixups in the objects but no base relocations"
 fi
-grep -Eq '^Entry 1 0+ 0+ Import Directory' <<<"$headers" || fail "the image imports symbols"
-if grep -Eq '\.CRT|\.ctors|\.init_array' <<<"$sections"; then
+for directory in ImportTableSize DelayImportDescriptorSize IATSize; do
+  size=$(field "$directory")
+  (( ${size:-0} == 0 )) || fail "the image imports symbols ($directory $size)"
+done
+! grep -Eq '^ *(Import|DelayImport) \{' <<<"$imports" || fail "the image imports symbols"
+if grep -Eq 'Name: (\.CRT|\.ctors|\.init_array)' <<<"$sections"; then
   fail "the image has a static-initializer section"
 fi
-echo "ok: $image: PE32+ x86-64, subsystem 0x${subsystem}, ${relocations}, no imports, no initializers"
+echo "ok: $image: PE32+ $arch, subsystem 0x${subsystem}, ${relocations}, no imports, no initializers"
