@@ -10,6 +10,7 @@ extern "C" EFI_STATUS EFIAPI DriverEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *Tab
   ImageHandle = Image;
   SystemTable = Table;
   SizeIndexCeiling = SIZE_INDEX_NO_CEILING;
+  RebarFunctionCount = 0;
 
   ScanRootBridges();
 

@@ -7,3 +7,4 @@ constinit EFI_BOOT_SERVICES *BootServices = nullptr;
 constinit EFI_RUNTIME_SERVICES *RuntimeServices = nullptr;
 constinit EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *ActiveRootBridgeIo = nullptr;
 constinit UINT8 SizeIndexCeiling = 0;
+constinit UINT32 RebarFunctionCount = 0;

@@ -3,6 +3,7 @@
 #include "driver/ScanBusRange.h"
 
 #include "driver/CapabilityWalk.h"
+#include "driver/DriverGlobals.h"
 #include "driver/PciConfigAccess.h"
 #include "driver/PciRegisters.h"
 #include "driver/RebarEvaluation.h"
@@ -27,6 +28,7 @@ static bool ScanFunction(UINT32 Bus, UINT32 Device, UINT32 Function) {
     RebarOffset = FindRebarCapability(Base);
   }
   if (RebarOffset != 0) {
+    ++RebarFunctionCount;
     EvaluateRebar(Base, RebarOffset, VendorId, DeviceId);
   }
 

@@ -1,4 +1,4 @@
-// The boot-services table: handle lookup, protocol lookup and pool memory.
+// The boot-services table: handle lookup, protocol lookup, pool memory and stalls.
 #pragma once
 
 #include "firmware/UefiBase.h"
@@ -26,6 +26,8 @@ using EFI_HANDLE_PROTOCOL = EFI_STATUS(EFIAPI *)(EFI_HANDLE Handle, const EFI_GU
 using EFI_LOCATE_HANDLE_BUFFER = EFI_STATUS(EFIAPI *)(EFI_LOCATE_SEARCH_TYPE SearchType,
                                                       const EFI_GUID *Protocol, void *SearchKey,
                                                       UINTN *NoHandles, EFI_HANDLE **Buffer);
+// Busy-waits at least the given number of microseconds.
+using EFI_STALL = EFI_STATUS(EFIAPI *)(UINTN Microseconds);
 
 // Members the system does not call are kept as plain pointers so the layout stays exact.
 struct EFI_BOOT_SERVICES {
@@ -58,7 +60,7 @@ struct EFI_BOOT_SERVICES {
   void *UnloadImage;
   void *ExitBootServices;
   void *GetNextMonotonicCount;
-  void *Stall;
+  EFI_STALL Stall;
   void *SetWatchdogTimer;
   void *ConnectController;
   void *DisconnectController;
@@ -79,6 +81,7 @@ static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePool) == 64);
 static_assert(offsetof(EFI_BOOT_SERVICES, FreePool) == 72);
 static_assert(offsetof(EFI_BOOT_SERVICES, InstallProtocolInterface) == 128);
 static_assert(offsetof(EFI_BOOT_SERVICES, HandleProtocol) == 152);
+static_assert(offsetof(EFI_BOOT_SERVICES, Stall) == 248);
 static_assert(offsetof(EFI_BOOT_SERVICES, LocateHandleBuffer) == 312);
 static_assert(offsetof(EFI_BOOT_SERVICES, CreateEventEx) == 368);
 static_assert(sizeof(EFI_BOOT_SERVICES) == 376);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "firmware/BootServices.h"
+#include "firmware/SimpleTextInput.h"
 #include "firmware/SimpleTextOutput.h"
 #include "firmware/UefiBase.h"
 
@@ -15,7 +16,7 @@ struct EFI_SYSTEM_TABLE {
   CHAR16 *FirmwareVendor;
   UINT32 FirmwareRevision;
   EFI_HANDLE ConsoleInHandle;
-  void *ConIn;
+  EFI_SIMPLE_TEXT_INPUT_PROTOCOL *ConIn;
   EFI_HANDLE ConsoleOutHandle;
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ConOut;
   EFI_HANDLE StandardErrorHandle;
@@ -27,6 +28,7 @@ struct EFI_SYSTEM_TABLE {
 };
 static_assert(offsetof(EFI_SYSTEM_TABLE, FirmwareVendor) == 24);
 static_assert(offsetof(EFI_SYSTEM_TABLE, ConsoleInHandle) == 40);
+static_assert(offsetof(EFI_SYSTEM_TABLE, ConIn) == 48);
 static_assert(offsetof(EFI_SYSTEM_TABLE, ConOut) == 64);
 static_assert(offsetof(EFI_SYSTEM_TABLE, RuntimeServices) == 88);
 static_assert(offsetof(EFI_SYSTEM_TABLE, BootServices) == 96);

@@ -12,6 +12,14 @@ shows between the echo of the last image's load command and that line is its rep
 It fails (exit status 1) when QEMU is missing or fails, when a CPU exception shows on the
 console, when the machine does not power itself off within the time limit, when an image does
 not load with Success, or when the report differs from what --expect or --expect-empty asks.
+
+With --boot-option the run takes two boots instead. In the first, startup.nsh adds each
+--driver-option image as a driver load option and the --boot-option image as the first boot
+option (bcfg), writes fs0:\\done.txt and restarts the machine. In the second, the firmware loads
+the driver options, starts the boot image, and, once that returns, the next boot option: the
+shell, whose startup.nsh then finds done.txt, says so and powers off. What the boot image
+printed up to its count line is its report; the run also checks its count line, its countdown
+(run out, or ended by a key with --boot-key) and that the shell came after it.
 """
 
 import argparse
@@ -77,7 +85,7 @@ def parse_arguments():
                     "last one.")
     parser.add_argument("--arch", choices=sorted(PLATFORMS), default="x86-64",
                         help="processor of the machine and of the images (default x86-64)")
-    parser.add_argument("--image", action="append", required=True, metavar="FILE",
+    parser.add_argument("--image", action="append", default=[], metavar="FILE",
                         help="EFI image to load; repeat for several, in load order (the last "
                              "one's output is the report)")
     parser.add_argument("--device", action="append", default=[], metavar="ARG",
@@ -100,6 +108,16 @@ def parse_arguments():
                         help="the last image must print nothing")
     parser.add_argument("--show", action="store_true",
                         help="stream the console (escape codes removed) to the terminal")
+    parser.add_argument("--driver-option", action="append", default=[], metavar="FILE",
+                        help="with --boot-option: EFI driver added as a driver load option "
+                             "(repeat for several, in load order)")
+    parser.add_argument("--boot-option", metavar="FILE",
+                        help="boot image added as the first boot option: two boots, the "
+                             "report is what it prints before its count line")
+    parser.add_argument("--boot-key", action="store_true",
+                        help="with --boot-option: press a key when its countdown shows")
+    parser.add_argument("--expect-rebar-functions", type=int, metavar="N",
+                        help="with --boot-option: the count its last line must give")
     parser.add_argument("--ovmf-code", metavar="FILE",
                         help="firmware code (default: the --arch machine's OVMF or AAVMF)")
     parser.add_argument("--ovmf-vars", metavar="FILE",
@@ -115,6 +133,14 @@ def parse_arguments():
             machine=["-machine", arguments.machine, "-m", "256"])
     arguments.ovmf_code = arguments.ovmf_code or arguments.platform.firmware_code
     arguments.ovmf_vars = arguments.ovmf_vars or arguments.platform.firmware_vars
+    if arguments.boot_option is None:
+        if not arguments.image:
+            parser.error("give --image, or --boot-option")
+        if arguments.driver_option or arguments.boot_key or arguments.expect_rebar_functions:
+            parser.error("--driver-option, --boot-key and --expect-rebar-functions need "
+                         "--boot-option")
+    elif arguments.image:
+        parser.error("--image and --boot-option exclude each other")
     return arguments
 
 
@@ -129,13 +155,20 @@ def check_platform(arguments):
             raise RunError(f"{path} not found: install the Debian package "
                            f"{platform.firmware_package}")
     names = set()
-    for image in arguments.image:
+    for image in all_images(arguments):
         if not os.path.isfile(image):
             raise RunError(f"image {image} not found: build it first")
         name = os.path.basename(image)
         if name.lower() in names:
             raise RunError(f"two images named {name}")
         names.add(name.lower())
+
+
+def all_images(arguments):
+    """Every image the drive holds, in load order."""
+    if arguments.boot_option is None:
+        return arguments.image
+    return arguments.driver_option + [arguments.boot_option]
 
 
 def prepare_drive(directory, images):
@@ -148,6 +181,33 @@ def prepare_drive(directory, images):
         shutil.copyfile(image, os.path.join(drive, name))
         lines.append(f"load fs0:\\{name}")
     lines.append("reset -s")
+    with open(os.path.join(drive, "startup.nsh"), "wb") as script:
+        script.write("".join(line + LINE_END for line in lines).encode("ascii"))
+    return drive
+
+
+# The two-boot run: the first boot's startup.nsh leaves this file on the drive, the second's
+# finds it, prints the marker line and powers off.
+DONE_FILE = "done.txt"
+SECOND_BOOT = "run-firmware: second boot"
+BOOT_OPTION_NAME = "rbar-survey"
+
+
+def prepare_boot_drive(directory, drivers, boot):
+    """The FAT directory for two boots: the images and a startup.nsh (CR LF) that adds the load
+    options and restarts, or, once they have been added, says so and powers off."""
+    drive = os.path.join(directory, "drive")
+    os.mkdir(drive)
+    lines = [f"if exist fs0:\\{DONE_FILE} then", f"  echo {SECOND_BOOT}", "  reset -s", "endif"]
+    for number, image in enumerate(drivers):
+        name = os.path.basename(image)
+        lines.append(f'bcfg driver add {number} fs0:\\{name} "{name}"')
+    for image in drivers + [boot]:
+        shutil.copyfile(image, os.path.join(drive, os.path.basename(image)))
+    lines.append(f'bcfg boot add 0 fs0:\\{os.path.basename(boot)} "{BOOT_OPTION_NAME}"')
+    lines.append(f"echo done > fs0:\\{DONE_FILE}")
+    # Without QEMU's -no-reboot this restarts the machine, with the load options kept.
+    lines.append("reset")
     with open(os.path.join(drive, "startup.nsh"), "wb") as script:
         script.write("".join(line + LINE_END for line in lines).encode("ascii"))
     return drive
@@ -194,10 +254,40 @@ class ConsoleEcho:
         sys.stdout.buffer.flush()
 
 
-def read_console(process, descriptor, console, echo, timeout, started, arrivals=None):
-    """Collects the console until QEMU closes it; returns why it had to be stopped, or None.
-    Appends (time, console length) to arrivals after each chunk, when given."""
-    key_sent = False
+class KeyPlan:
+    """Which keys to send as the console grows: the skip key at the first of the shell's
+    countdowns (at each one with every_countdown), and one key when the fragment boot_key_at
+    first shows. Records when each chunk of the console arrived."""
+
+    def __init__(self, every_countdown=False, boot_key_at=None):
+        self.every_countdown = every_countdown
+        self.boot_key_at = boot_key_at
+        self.countdowns_answered = 0
+        self.boot_key_sent = False
+        self.arrivals = []
+
+    def keys_for(self, console):
+        keys = b""
+        countdowns = console.count(COUNTDOWN)
+        wanted = countdowns if self.every_countdown else min(countdowns, 1)
+        if wanted > self.countdowns_answered:
+            keys += SKIP_KEY
+            self.countdowns_answered = wanted
+        if self.boot_key_at is not None and not self.boot_key_sent and self.boot_key_at in console:
+            keys += SKIP_KEY
+            self.boot_key_sent = True
+        return keys
+
+    def arrived(self, offset):
+        """The time the console byte at offset arrived."""
+        for end, moment in self.arrivals:
+            if offset < end:
+                return moment
+        return None
+
+
+def read_console(process, descriptor, console, echo, timeout, started, keys):
+    """Collects the console until QEMU closes it; returns why it had to be stopped, or None."""
     exception_seen = None
     while True:
         now = time.monotonic()
@@ -212,21 +302,20 @@ def read_console(process, descriptor, console, echo, timeout, started, arrivals=
         if not chunk:
             return None
         console += chunk
-        if arrivals is not None:
-            arrivals.append((time.monotonic(), len(console)))
+        keys.arrivals.append((len(console), time.monotonic() - started))
         echo.update(console)
-        if not key_sent and COUNTDOWN in console:
+        send = keys.keys_for(console)
+        if send:
             try:
-                process.stdin.write(SKIP_KEY)
+                process.stdin.write(send)
                 process.stdin.flush()
             except BrokenPipeError:
                 pass
-            key_sent = True
         if exception_seen is None and EXCEPTION.search(console):
             exception_seen = time.monotonic()
 
 
-def run_qemu(command, timeout, show, arrivals=None):
+def run_qemu(command, timeout, show, keys=None):
     """Runs QEMU to its end and returns (console bytes, seconds, failure message or None)."""
     started = time.monotonic()
     process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
@@ -237,8 +326,9 @@ def run_qemu(command, timeout, show, arrivals=None):
     console = bytearray()
     echo = ConsoleEcho(show)
     descriptor = process.stdout.fileno()
+    keys = keys or KeyPlan()
     try:
-        failure = read_console(process, descriptor, console, echo, timeout, started, arrivals)
+        failure = read_console(process, descriptor, console, echo, timeout, started, keys)
     except BaseException:
         # An interrupted run leaves no emulator behind.
         process.kill()
@@ -318,7 +408,7 @@ def check_report(actual, expected):
     raise RunError("report differs from the expected lines:\n" + "\n".join(diff))
 
 
-def image_seconds(console, arrivals, image):
+def image_seconds(console, keys, image):
     """Seconds from the shell's echo of the image's load command to its result line, as the
     console received them (to a chunk's precision), or None when either is missing."""
     name = re.escape(os.path.basename(image).encode("ascii"))
@@ -327,11 +417,90 @@ def image_seconds(console, arrivals, image):
     found = result.search(console, echo.end()) if echo else None
     if found is None:
         return None
+    return keys.arrived(found.start()) - keys.arrived(echo.end() - 1)
 
-    def arrival(offset):
-        return next(moment for moment, length in arrivals if length > offset)
 
-    return arrival(found.start()) - arrival(echo.end() - 1)
+# What the boot image prints after its report: the count line, then the countdown, one tick a
+# second on the same line, rewritten after a carriage return.
+COUNT_LINE = re.compile(r"rbar-survey: (\d+) functions? with a Resizable BAR found\r\n")
+BOOT_COUNTDOWN = b"Boot continues in "
+COUNTDOWN_TICK = re.compile(r"\r?Boot continues in (\d+) s; press any key to continue now\.")
+COUNTDOWN_SECONDS = 5
+# The boot manager's lines around the boot option: starting it, and what it returned when that
+# was not success.
+BOOT_STARTED = re.compile(rf'BdsDxe: starting Boot[0-9A-F]{{4}} "{BOOT_OPTION_NAME}" from .*?\r\n')
+BOOT_RETURNED = re.compile(rf'BdsDxe: failed to start Boot[0-9A-F]{{4}} "{BOOT_OPTION_NAME}" '
+                           r'from .*?: (.*?)\r\n')
+
+
+def arrival(console, keys, pattern, start=0):
+    """The time the first match of the byte pattern at or after start reached the console."""
+    match = re.compile(pattern).search(console, start)
+    if match is None:
+        raise RunError(f"{pattern!r} never showed on the console")
+    return keys.arrived(match.start()), match.end()
+
+
+def check_countdown(arguments, text, console, keys):
+    """Checks the countdown line after the count line: ticks from COUNTDOWN_SECONDS down, all of
+    them without a key, fewer with --boot-key, in the time that takes. Returns (ticks, seconds
+    from the first tick to the line end) and the offset in text after it."""
+    line_end = text.find(LINE_END, COUNT_LINE.search(text).end())
+    line = text[COUNT_LINE.search(text).end():line_end]
+    ticks = [int(number) for number in COUNTDOWN_TICK.findall(line)]
+    if COUNTDOWN_TICK.sub("", line) or not ticks:
+        raise RunError(f"the countdown line holds more than its ticks: {line!r}")
+    if ticks != list(range(COUNTDOWN_SECONDS, COUNTDOWN_SECONDS - len(ticks), -1)):
+        raise RunError(f"countdown ticks out of order: {ticks}")
+    first, after = arrival(console, keys, re.escape(BOOT_COUNTDOWN))
+    ended, _ = arrival(console, keys, rb"\r\n", after)
+    seconds = ended - first
+    if arguments.boot_key:
+        if len(ticks) == COUNTDOWN_SECONDS:
+            raise RunError(f"the key did not end the countdown: ticks {ticks}, {seconds:.1f} s")
+    elif len(ticks) != COUNTDOWN_SECONDS or seconds < COUNTDOWN_SECONDS - 1:
+        raise RunError(f"the countdown did not run out: ticks {ticks}, {seconds:.1f} s")
+    return ticks, seconds, line_end + len(LINE_END)
+
+
+def check_boot_run(arguments, console, text, keys, seconds):
+    """Checks the second boot of a --boot-option run; prints the figures and returns 0."""
+    started = BOOT_STARTED.search(text)
+    if started is None:
+        raise RunError("the boot manager never started the boot option\n--- console ---\n"
+                       + console_tail(text))
+    count = COUNT_LINE.search(text, started.end())
+    if count is None:
+        raise RunError("the boot image printed no count line\n--- console ---\n"
+                       + console_tail(text))
+    report = text[started.end():count.start()].split(LINE_END)
+    if report.pop():
+        raise RunError(f"report line not ended by CR LF before the count line: {report!r}")
+    if arguments.expect_empty:
+        check_report(report, [])
+    elif arguments.expect:
+        check_report(report, expected_lines(arguments.expect))
+    found = int(count.group(1))
+    if arguments.expect_rebar_functions is not None and found != arguments.expect_rebar_functions:
+        raise RunError(f"count line gives {found} functions with a Resizable BAR, "
+                       f"{arguments.expect_rebar_functions} expected")
+    ticks, countdown, after = check_countdown(arguments, text, console, keys)
+    returned = BOOT_RETURNED.match(text, after)
+    if returned is None:
+        raise RunError("the boot manager did not go on after the boot image: "
+                       f"{text[after:after + 200]!r}")
+    if re.search(rf"^{re.escape(SECOND_BOOT)}\r$", text[returned.end():], re.MULTILINE) is None:
+        raise RunError("the next boot option (the shell) did not follow the boot image"
+                       "\n--- console ---\n" + console_tail(text))
+    loaded, _ = arrival(console, keys, rb'BdsDxe: loading Boot[0-9A-F]{4} "rbar-survey"')
+    gone_on, _ = arrival(console, keys, rb"BdsDxe: failed to start Boot[0-9A-F]{4} "
+                                        rb'"rbar-survey"')
+    print(f"run-firmware: PASS: {os.path.basename(arguments.boot_option)} as the first boot "
+          f"option: {len(report)} report lines, {found} functions with a Resizable BAR, "
+          f"countdown {ticks[0]}..{ticks[-1]} for {countdown:.1f} s, returned "
+          f"{returned.group(1)}, then the shell; boot option from loading to return "
+          f"{gone_on - loaded:.1f} s; QEMU powered off after {seconds:.1f} s")
+    return 0
 
 
 def main():
@@ -339,19 +508,30 @@ def main():
     try:
         check_platform(arguments)
         with tempfile.TemporaryDirectory(prefix="run-firmware-") as directory:
-            drive = prepare_drive(directory, arguments.image)
+            if arguments.boot_option is None:
+                drive = prepare_drive(directory, arguments.image)
+            else:
+                drive = prepare_boot_drive(directory, arguments.driver_option,
+                                           arguments.boot_option)
             variables = os.path.join(directory, "OVMF_VARS.fd")
             shutil.copyfile(arguments.ovmf_vars, variables)
             command = qemu_command(arguments, drive, variables)
-            arrivals = []
+            keys = KeyPlan()
+            if arguments.boot_option is not None:
+                # The first boot restarts the machine.
+                command.remove("-no-reboot")
+                keys = KeyPlan(every_countdown=True,
+                               boot_key_at=BOOT_COUNTDOWN if arguments.boot_key else None)
             console, seconds, failure = run_qemu(command, arguments.timeout, arguments.show,
-                                                 arrivals)
+                                                 keys)
         if arguments.log:
             with open(arguments.log, "wb") as log:
                 log.write(console)
         text = strip_escapes(console).decode("utf-8", "replace")
         if failure is not None:
             raise RunError(f"{failure}\n--- console ---\n{console_tail(text)}")
+        if arguments.boot_option is not None:
+            return check_boot_run(arguments, console, text, keys, seconds)
         load_results(text, arguments.image)
         for pattern in arguments.expect_console:
             if re.search(pattern, text) is None:
@@ -366,7 +546,7 @@ def main():
         print(f"run-firmware: FAIL: {error}", file=sys.stderr)
         return 1
     driver = os.path.basename(arguments.image[-1])
-    ran = image_seconds(console, arrivals, arguments.image[-1])
+    ran = image_seconds(console, keys, arguments.image[-1])
     ran_text = f" (it ran {ran:.2f} s)" if ran is not None else ""
     print(f"run-firmware: PASS: {driver} loaded with Success{ran_text}, {len(lines)} report "
           f"lines, QEMU powered off after {seconds:.1f} s")

@@ -1,0 +1,6 @@
+# Sources of the boot image's own part: the entry point, the count line and the countdown. The
+# image adds the driver's and the print subsystem's sources to them.
+set(RBAR_BOOT_SOURCES
+  ${CMAKE_SOURCE_DIR}/boot/BootCountdown.cpp
+  ${CMAKE_SOURCE_DIR}/boot/BootEntry.cpp
+)

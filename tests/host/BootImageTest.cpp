@@ -1,0 +1,182 @@
+// The boot image on the hosted platform, with a scripted keyboard and a clock that only stalls
+// move: the countdown's ticks, its end by time or by key, the keys discarded before it, and the
+// survey's reads and report, which must be the driver's own.
+#include <deque>
+#include <regex>
+
+#include "boot/BootCountdown.h"
+#include "boot/BootEntry.h"
+#include "boot/BootStatus.h"
+#include "tests/host/HostTestSupport.h"
+#include "tests/host/ScanMachines.h"
+
+namespace {
+
+// A keyboard whose keystrokes arrive at given times of a clock that only Stall advances.
+struct ScriptedKeyboard {
+  EFI_SIMPLE_TEXT_INPUT_PROTOCOL Protocol{};
+  // Keystrokes already waiting when the image starts.
+  uint32_t Waiting = 0;
+  // Times (microseconds) at which one more keystroke arrives.
+  std::deque<uint64_t> Arrivals;
+  // Every read hands a keystroke; or every read fails.
+  bool Endless = false;
+  bool Broken = false;
+  uint64_t Now = 0;
+  uint64_t Stalls = 0;
+  uint64_t Reads = 0;
+};
+
+ScriptedKeyboard *ActiveKeyboard = nullptr;
+
+EFI_STATUS EFIAPI ScriptedReadKeyStroke(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *This, EFI_INPUT_KEY *Key) {
+  ScriptedKeyboard &Keyboard = *reinterpret_cast<ScriptedKeyboard *>(This);
+  ++Keyboard.Reads;
+  if (Keyboard.Broken) {
+    return EFI_DEVICE_ERROR;
+  }
+  while (!Keyboard.Arrivals.empty() && Keyboard.Arrivals.front() <= Keyboard.Now) {
+    Keyboard.Arrivals.pop_front();
+    ++Keyboard.Waiting;
+  }
+  if (!Keyboard.Endless && Keyboard.Waiting == 0) {
+    return EFI_NOT_READY;
+  }
+  Keyboard.Waiting -= Keyboard.Endless ? 0 : 1;
+  *Key = {0, u' '};
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS EFIAPI ScriptedStall(UINTN Microseconds) {
+  ActiveKeyboard->Now += Microseconds;
+  ++ActiveKeyboard->Stalls;
+  return EFI_SUCCESS;
+}
+
+// Puts Keyboard (or no keyboard) and its clock into Platform's tables.
+void Attach(HostPlatform &Platform, ScriptedKeyboard &Keyboard, bool WithKeyboard = true) {
+  static_assert(offsetof(ScriptedKeyboard, Protocol) == 0);
+  Keyboard.Protocol.ReadKeyStroke = ScriptedReadKeyStroke;
+  ActiveKeyboard = &Keyboard;
+  ActiveHostPlatform = &Platform;
+  Platform.BootServices.Stall = ScriptedStall;
+  Platform.SystemTable.ConIn = WithKeyboard ? &Keyboard.Protocol : nullptr;
+}
+
+// The seconds shown by the countdown, in order.
+std::vector<uint32_t> Ticks(const std::string &Console) {
+  static const std::regex Tick("\rBoot continues in ([0-9]+) s; press any key to continue now\\.");
+  std::vector<uint32_t> Shown;
+  for (auto It = std::sregex_iterator(Console.begin(), Console.end(), Tick);
+       It != std::sregex_iterator(); ++It) {
+    Shown.push_back(static_cast<uint32_t>(std::stoul((*It)[1])));
+  }
+  return Shown;
+}
+
+constexpr uint64_t SECOND = 1000000;
+constexpr uint64_t POLL = KEY_POLL_MICROSECONDS;
+const std::vector<uint32_t> FULL_COUNTDOWN = {5, 4, 3, 2, 1};
+
+struct CountdownRow {
+  const char *Name;
+  // When keystrokes arrive, and how many wait before the image starts.
+  std::deque<uint64_t> Arrivals;
+  uint32_t Waiting;
+  // The keyboard hands a key at every read, fails every read, or is not there.
+  bool Endless;
+  bool Broken;
+  bool WithKeyboard;
+  std::vector<uint32_t> Ticks;
+  // Clock time when the image returns: how long it held the boot.
+  uint64_t Held;
+};
+
+const CountdownRow COUNTDOWN_ROWS[] = {
+    {"no key: runs out", {}, 0, false, false, true, FULL_COUNTDOWN, 5 * SECOND},
+    {"key in the first poll", {POLL / 2}, 0, false, false, true, {5}, POLL},
+    {"key in the third second",
+     {2 * SECOND + POLL / 2},
+     0,
+     false,
+     false,
+     true,
+     {5, 4, 3},
+     2 * SECOND + POLL},
+    {"key in the last poll",
+     {5 * SECOND - POLL / 2},
+     0,
+     false,
+     false,
+     true,
+     FULL_COUNTDOWN,
+     5 * SECOND},
+    {"key just too late", {5 * SECOND + 1}, 0, false, false, true, FULL_COUNTDOWN, 5 * SECOND},
+    {"keys waiting before: discarded", {}, 3, false, false, true, FULL_COUNTDOWN, 5 * SECOND},
+    {"endless keyboard: bounded discard", {}, 0, true, false, true, {5}, POLL},
+    {"broken keyboard", {POLL}, 0, false, true, true, FULL_COUNTDOWN, 5 * SECOND},
+    {"no keyboard", {POLL}, 0, false, false, false, FULL_COUNTDOWN, 5 * SECOND},
+};
+
+TEST(BootCountdownTest, TicksEndAndTimeHeldOnEachKeyboard) {
+  for (const CountdownRow &Row : COUNTDOWN_ROWS) {
+    SCOPED_TRACE(Row.Name);
+    HostPlatform Platform;
+    ScriptedKeyboard Keyboard;
+    Keyboard.Waiting = Row.Waiting;
+    Keyboard.Arrivals = Row.Arrivals;
+    Keyboard.Endless = Row.Endless;
+    Keyboard.Broken = Row.Broken;
+    Attach(Platform, Keyboard, Row.WithKeyboard);
+
+    EXPECT_EQ(BootEntry(Platform.ImageHandle, &Platform.SystemTable), BOOT_OPTION_GO_ON_STATUS);
+    const std::string Console = Platform.ConsoleText();
+    EXPECT_EQ(Ticks(Console), Row.Ticks);
+    EXPECT_EQ(Keyboard.Now, Row.Held);
+    // One line: the count, then the countdown line, ended once.
+    EXPECT_TRUE(Console.starts_with("rbar-survey: 0 functions with a Resizable BAR found\r\n"))
+        << Console;
+    EXPECT_TRUE(Console.ends_with("continue now.\r\n")) << Console;
+    if (Row.Endless) {
+      EXPECT_EQ(Keyboard.Reads, PENDING_KEYS_LIMIT + 1);
+    }
+    if (!Row.WithKeyboard || Row.Broken) {
+      EXPECT_EQ(Keyboard.Reads, Row.Broken ? 1 + Keyboard.Stalls : 0);
+    }
+    EXPECT_TRUE(Platform.Check().empty());
+  }
+}
+
+// On a 20-device machine the boot image makes exactly the driver's reads and prints exactly the
+// driver's report, followed by its own lines.
+TEST(BootCountdownTest, SurveyIsTheDriversOwn) {
+  const ScanMachine Machine = TwentyDeviceMachine();
+  HostPlatform Driver;
+  HostRootBridge &DriverBridge =
+      Driver.AddRootBridge(BuildImage(Machine), BusDescriptor(0, Machine.MaxBus));
+  ASSERT_EQ(Driver.RunDriverEntry(), EFI_SUCCESS);
+  const std::string Report = Driver.ConsoleText();
+  ASSERT_FALSE(Report.empty());
+
+  HostPlatform Boot;
+  HostRootBridge &BootBridge =
+      Boot.AddRootBridge(BuildImage(Machine), BusDescriptor(0, Machine.MaxBus));
+  // A key 1 us in: the countdown ends at its first poll.
+  ScriptedKeyboard Keyboard;
+  Keyboard.Arrivals = {1};
+  Attach(Boot, Keyboard);
+  EXPECT_EQ(BootEntry(Boot.ImageHandle, &Boot.SystemTable), BOOT_OPTION_GO_ON_STATUS);
+
+  ASSERT_EQ(BootBridge.Reads.size(), DriverBridge.Reads.size());
+  for (size_t Index = 0; Index < BootBridge.Reads.size(); ++Index) {
+    EXPECT_EQ(BootBridge.Reads[Index].Address, DriverBridge.Reads[Index].Address) << Index;
+    EXPECT_EQ(BootBridge.Reads[Index].Width, DriverBridge.Reads[Index].Width) << Index;
+  }
+  EXPECT_EQ(Boot.ConsoleText(), Report +
+                                    "rbar-survey: 4 functions with a Resizable BAR found\r\n"
+                                    "\rBoot continues in 5 s; press any key to continue now.\r\n");
+  EXPECT_TRUE(Driver.Check().empty());
+  EXPECT_TRUE(Boot.Check().empty());
+}
+
+} // namespace
