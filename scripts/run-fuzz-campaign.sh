@@ -42,7 +42,12 @@ start() {
   commit=$(git -C "$ROOT" rev-parse --short HEAD)
   copy=$work/${name}_fuzz.$commit
   cp "$binary" "$copy"
-  setsid nohup nice -n 19 python3 "$ROOT/tests/fuzz/run-fuzz.py" campaign --target "$copy" \
+  # setsid gives the campaign a session of its own, and with it a scheduler group of its own
+  # where the kernel groups by session (sched_autogroup_enabled): nice then ranks it only
+  # within that group, so the group itself is niced too, or it takes a whole core.
+  # shellcheck disable=SC2016
+  setsid nohup sh -c 'echo 19 >/proc/self/autogroup 2>/dev/null; exec nice -n 19 "$@"' campaign \
+    python3 "$ROOT/tests/fuzz/run-fuzz.py" campaign --target "$copy" \
     --corpus "$ROOT/tests/fuzz/corpus/$name" --regressions "$ROOT/tests/fuzz/regressions/$name" \
     --work "$work" --runs "$runs" >"$work/campaign.log" 2>&1 </dev/null &
   echo $! >"$work/pid"
