@@ -7,6 +7,7 @@
 #include "boot/BootCountdown.h"
 #include "boot/BootEntry.h"
 #include "boot/BootStatus.h"
+#include "driver/DriverGlobals.h"
 #include "tests/host/HostTestSupport.h"
 #include "tests/host/ScanMachines.h"
 
@@ -177,6 +178,26 @@ TEST(BootCountdownTest, SurveyIsTheDriversOwn) {
                                     "\rBoot continues in 5 s; press any key to continue now.\r\n");
   EXPECT_TRUE(Driver.Check().empty());
   EXPECT_TRUE(Boot.Check().empty());
+}
+
+// The count line, singular for one function.
+TEST(BootCountdownTest, CountLineAgreesWithItsNumber) {
+  const std::pair<UINT32, const char *> Rows[] = {
+      {0, "rbar-survey: 0 functions with a Resizable BAR found\r\n"},
+      {1, "rbar-survey: 1 function with a Resizable BAR found\r\n"},
+      {2, "rbar-survey: 2 functions with a Resizable BAR found\r\n"},
+      {4294967295U, "rbar-survey: 4294967295 functions with a Resizable BAR found\r\n"},
+  };
+  for (const auto &[Count, Line] : Rows) {
+    HostPlatform Platform;
+    ActiveHostPlatform = &Platform;
+    SystemTable = &Platform.SystemTable;
+    BootServices = &Platform.BootServices;
+    PrintRebarFunctionCount(Count);
+    EXPECT_EQ(Platform.ConsoleText(), Line);
+  }
+  SystemTable = nullptr;
+  BootServices = nullptr;
 }
 
 } // namespace
