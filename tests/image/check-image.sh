@@ -2,7 +2,8 @@
 # Checks an EFI image's headers: PE32+ for its processor (x86-64 or AArch64), the subsystem it
 # must have, loadable at any address (relocations not stripped, and a base relocation for every
 # absolute address its objects hold: code that is wholly PC-relative needs none), no imports
-# (there is no DLL to bind), and no static-initializer section (firmware never runs one).
+# (there is no DLL to bind), no static-initializer section (firmware never runs one), and a
+# header time stamp of 0 instead of the link's time, so that a rebuild gives the same bytes.
 # llvm-readobj decodes the headers of both processors' images alike.
 # Usage: check-image.sh IMAGE SUBSYSTEM_HEX OBJECT_DIR [x86-64|aarch64]
 #   e.g. check-image.sh RbarSurvey.efi 0b efi/RbarSurvey
@@ -55,4 +56,6 @@ done
 if grep -Eq 'Name: (\.CRT|\.ctors|\.init_array)' <<<"$sections"; then
   fail "the image has a static-initializer section"
 fi
-echo "ok: $image: PE32+ $arch, subsystem 0x${subsystem}, ${relocations}, no imports, no initializers"
+grep -Eq '^ *TimeDateStamp: .*\(0x0\)$' <<<"$headers" ||
+  fail "its time stamp is the link's time, so a rebuild differs: $(field TimeDateStamp)"
+echo "ok: $image: PE32+ $arch, subsystem 0x${subsystem}, ${relocations}, no imports, no initializers, reproducible"
