@@ -190,32 +190,12 @@ std::vector<std::string> ExplanationLines(const BarExplanation &Explanation) {
 
 std::string RenderExplainedReport(const std::vector<ConsoleWrite> &Writes,
                                   const ExplainSources &Sources) {
-  std::string Text;
-  std::optional<FunctionKey> Previous;
-  for (const ConsoleWrite &Write : Writes) {
-    const PreviewFunction *Function =
-        Write.Origin ? FindFunction(*Sources.Image, *Write.Origin) : nullptr;
-    if (Write.Origin && Write.Origin != Previous) {
-      Text += FormatFunctionAddress(*Write.Origin);
-      Text += Function != nullptr ? " " + FormatFunctionIds(Function->Config) + "\n" : "\n";
-    }
-    Previous = Write.Origin;
-    Text += Write.Text;
-    const std::optional<BarLine> Bar = ParseBarLine(Write.Text);
-    if (!Bar) {
-      continue;
-    }
-    if (!Text.empty() && Text.back() != '\n') {
-      Text += '\n';
-    }
-    Text += std::string(LINE_INDENT) + SizeIndexText(Bar->Current) + " -> " +
-            SizeIndexText(Bar->Proposed) + "\n";
-    if (Function == nullptr) {
-      continue;
-    }
-    for (const std::string &Line : ExplanationLines(ExplainBar(Sources, *Function, *Bar))) {
-      Text += Line + "\n";
-    }
-  }
-  return Text;
+  return RenderReport(Writes, *Sources.Image, true,
+                      [&](const FunctionKey &Key, const BarLine &Bar) -> std::vector<std::string> {
+                        const PreviewFunction *Function = FindFunction(*Sources.Image, Key);
+                        if (Function == nullptr) {
+                          return {};
+                        }
+                        return ExplanationLines(ExplainBar(Sources, *Function, Bar));
+                      });
 }

@@ -89,7 +89,7 @@ std::string SizeIndexText(uint32_t Index) {
 }
 
 std::string RenderReport(const std::vector<ConsoleWrite> &Writes, const PreviewImage &Image,
-                         bool Annotate) {
+                         bool Annotate, const BarLineNotes &Notes) {
   std::string Text;
   std::optional<FunctionKey> Previous;
   for (const ConsoleWrite &Write : Writes) {
@@ -107,6 +107,11 @@ std::string RenderReport(const std::vector<ConsoleWrite> &Writes, const PreviewI
       }
       Text += std::string(SIZES_INDENT) + SizeIndexText(Bar->Current) + " -> " +
               SizeIndexText(Bar->Proposed) + "\n";
+      if (Notes && Write.Origin) {
+        for (const std::string &Line : Notes(*Write.Origin, *Bar)) {
+          Text += Line + "\n";
+        }
+      }
     }
   }
   return Text;
