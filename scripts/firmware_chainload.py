@@ -121,7 +121,8 @@ def check_platform(arguments, error):
         qemu = "qemu-system-x86_64"
         needs = [(SECURE_BOOT_CODE, "ovmf"), (SECURE_BOOT_VARS, "ovmf")]
     if shutil.which(qemu) is None:
-        raise error(f"{qemu} not found: install QEMU ({arguments.platform.qemu_package})")
+        raise error(f"{qemu} not found: install the Debian package "
+                    f"{arguments.platform.qemu_package}")
     for path, package in needs:
         if not os.path.isfile(path):
             raise error(f"{path} not found: install the Debian package {package}")
@@ -130,15 +131,27 @@ def check_platform(arguments, error):
             raise error(f"image {image} not found: build it first")
 
 
+# PE offsets: of the PE header's offset in the DOS header; in the PE header, of the optional
+# header's size and of the optional header (after the signature and the file header); in a
+# section header, of its data's file offset.
+DOS_PE_HEADER_OFFSET = 0x3C
+PE_OPTIONAL_HEADER_SIZE = 20
+PE_OPTIONAL_HEADER = 24
+SECTION_RAW_DATA_OFFSET = 20
+
+
+def little_endian(data, offset, size):
+    return int.from_bytes(data[offset:offset + size], "little")
+
+
 def tamper(path):
     """Inverts the first byte of the image's first section, which the signature's hash covers."""
     with open(path, "r+b") as image:
         data = bytearray(image.read())
-        header = int.from_bytes(data[0x3C:0x40], "little")
-        optional_header_size = int.from_bytes(data[header + 20:header + 22], "little")
-        section = header + 24 + optional_header_size
-        raw_data = int.from_bytes(data[section + 20:section + 24], "little")
-        data[raw_data] ^= 0xFF
+        header = little_endian(data, DOS_PE_HEADER_OFFSET, 4)
+        section = (header + PE_OPTIONAL_HEADER
+                   + little_endian(data, header + PE_OPTIONAL_HEADER_SIZE, 2))
+        data[little_endian(data, section + SECTION_RAW_DATA_OFFSET, 4)] ^= 0xFF
         image.seek(0)
         image.write(data)
 
@@ -257,9 +270,9 @@ def check_chain(arguments, text, error):
     return loaded, None
 
 
-def report_of(runner, text, start, end, error):
-    """The CR LF lines between two offsets."""
-    lines = text[start:end].split(runner.LINE_END)
+def report_of(runner, body, error):
+    """The CR LF lines of what an image printed."""
+    lines = body.split(runner.LINE_END)
     if lines.pop():
         raise error(f"report line not ended by CR LF: {lines!r}")
     return lines
@@ -333,7 +346,7 @@ def check_run(runner, arguments, console, keys, error):
             raise error(f"count line gives {found} functions with a Resizable BAR, "
                         f"{arguments.expect_rebar_functions} expected")
         shown = f", {found} functions counted{shown}"
-    lines = report_of(runner, body, 0, len(body), error)
+    lines = report_of(runner, body, error)
     check_expected(runner, arguments, lines)
     first = arrival(console, keys, rb"chain-load: ")
     begun = arrival(console, keys, chain_line_bytes(len(arguments.image), "LoadImage"))
@@ -369,10 +382,14 @@ def run(arguments, runner):
         if arguments.log:
             with open(arguments.log, "wb") as log:
                 log.write(console)
-        if failure is not None:
-            text = runner.strip_escapes(console).decode("utf-8", "replace")
-            raise runner.RunError(f"{failure}\n--- console ---\n{runner.console_tail(text)}")
-        details = check_run(runner, arguments, console, keys, runner.RunError)
+        text = runner.strip_escapes(console).decode("utf-8", "replace")
+        try:
+            if failure is not None:
+                raise runner.RunError(failure)
+            details = check_run(runner, arguments, console, keys, runner.RunError)
+        except runner.RunError as error:
+            raise runner.RunError(f"{error}\n--- console ---\n{runner.console_tail(text)}") \
+                from error
     except runner.RunError as error:
         print(f"run-firmware: FAIL: {error}", file=sys.stderr)
         return 1
