@@ -34,11 +34,13 @@ set(EFI_LINK_FLAGS /opt:ref /opt:icf /merge:.rdata=.text /timestamp:0)
 # Per processor: the target, what its firmware asks of the code, and lld-link's machine.
 # x86-64 firmware takes interrupts on the running stack, so nothing may live below the stack
 # pointer (no red zone); AArch64's procedure call convention has no red zone to begin with.
+# x86-64 images use the general registers only: U-Boot's x86-64 UEFI leaves SSE disabled, and
+# there the first SSE instruction (a zeroing xorps, a movaps of a record) resets the machine.
 # On AArch64 the compiler may not merge or widen accesses into unaligned ones, so that the
 # image runs whether or not the firmware leaves alignment checking on.
 set(EFI_ARCHES x86-64 aarch64)
 set(EFI_TARGET_x86-64 x86_64-unknown-windows)
-set(EFI_ARCH_FLAGS_x86-64 -mno-red-zone)
+set(EFI_ARCH_FLAGS_x86-64 -mno-red-zone -mgeneral-regs-only)
 set(EFI_MACHINE_x86-64 x64)
 set(EFI_TARGET_aarch64 aarch64-unknown-windows)
 set(EFI_ARCH_FLAGS_aarch64 -mstrict-align)
@@ -76,11 +78,6 @@ function(add_efi_image NAME)
     get_source_file_property(source_options ${source} EFI_COMPILE_OPTIONS)
     if(NOT source_options)
       set(source_options)
-    endif()
-    # And options for one processor's image only, in EFI_COMPILE_OPTIONS_<arch>.
-    get_source_file_property(arch_options ${source} EFI_COMPILE_OPTIONS_${ARG_ARCH})
-    if(arch_options)
-      list(APPEND source_options ${arch_options})
     endif()
     cmake_path(GET object PARENT_PATH object_dir)
     add_custom_command(

@@ -20,6 +20,9 @@ the driver options, starts the boot image, and, once that returns, the next boot
 shell, whose startup.nsh then finds done.txt, says so and powers off. What the boot image
 printed up to its count line is its report; the run also checks its count line, its countdown
 (run out, or ended by a key with --boot-key) and that the shell came after it.
+
+With --firmware (U-Boot, or OVMF with Secure Boot enforcing), where no shell loads the images, a
+test chain-loader starts them instead: see firmware_chainload.py.
 """
 
 import argparse
@@ -35,6 +38,7 @@ import tempfile
 import threading
 import time
 
+import firmware_chainload
 import firmware_usb
 
 # An emulated machine: the emulator, its machine arguments, the firmware's code and variable
@@ -125,6 +129,7 @@ def parse_arguments():
                         help="firmware code (default: the --arch machine's OVMF or AAVMF)")
     parser.add_argument("--ovmf-vars", metavar="FILE",
                         help="firmware variable store to start from (copied, never written)")
+    firmware_chainload.add_arguments(parser)
     arguments = parser.parse_args()
     if arguments.expect and arguments.expect_empty:
         parser.error("--expect and --expect-empty exclude each other")
@@ -144,11 +149,13 @@ def parse_arguments():
     elif arguments.boot_option is None:
         if not arguments.image:
             parser.error("give --image, --boot-option or --usb-stick")
-        if arguments.driver_option or arguments.boot_key or arguments.expect_rebar_functions:
+        if arguments.driver_option or arguments.boot_key or (
+                arguments.expect_rebar_functions is not None and arguments.firmware is None):
             parser.error("--driver-option, --boot-key and --expect-rebar-functions need "
                          "--boot-option")
     elif arguments.image:
         parser.error("--image and --boot-option exclude each other")
+    firmware_chainload.check_arguments(parser, arguments)
     return arguments
 
 
@@ -526,6 +533,8 @@ def check_boot_run(arguments, console, text, keys, seconds):
 
 def main():
     arguments = parse_arguments()
+    if arguments.firmware is not None:
+        return firmware_chainload.run(arguments, sys.modules[__name__])
     try:
         check_platform(arguments)
         if arguments.usb_stick is not None:
