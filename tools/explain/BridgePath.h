@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "tools/PreviewImage.h"
+#include "tools/source/PreviewImage.h"
 
 // One memory window of a bridge: the addresses it forwards to its secondary side.
 struct BridgeWindow {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/BarPlacement.h"
-#include "tools/BridgePath.h"
-#include "tools/IomemWindows.h"
+#include "tools/explain/BarPlacement.h"
+#include "tools/explain/BridgePath.h"
+#include "tools/source/IomemWindows.h"
 
 enum class VerdictKind {
   // Every window on the path holds a block of the proposed size aligned to it.

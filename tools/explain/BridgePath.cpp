@@ -1,11 +1,11 @@
 // Bridge windows and paths decoded from type 1 headers, as a bridge forwards memory cycles:
 // an address goes to the secondary side when it lies between the window's base and limit.
-#include "tools/BridgePath.h"
+#include "tools/explain/BridgePath.h"
 
 #include <algorithm>
 
-#include "tools/BarPlacement.h"
-#include "tools/ConfigRegisters.h"
+#include "tools/explain/BarPlacement.h"
+#include "tools/source/ConfigRegisters.h"
 
 namespace {
 

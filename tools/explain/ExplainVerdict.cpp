@@ -1,11 +1,11 @@
 // The verdict rules, checked in a fixed order from what the device itself cannot do to what the
 // firmware's placement leaves open, and the sentences that name the result.
-#include "tools/ExplainVerdict.h"
+#include "tools/explain/ExplainVerdict.h"
 
 #include <array>
 #include <cstdio>
 
-#include "tools/ConfigRegisters.h"
+#include "tools/source/ConfigRegisters.h"
 
 namespace {
 

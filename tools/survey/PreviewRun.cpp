@@ -1,7 +1,7 @@
 // The preview run: the hosted platform gets a root bridge per domain over the functions read,
 // the driver's entry point runs on it, and the console writes, the read log and the driver's
 // own capability walks tell what was found.
-#include "tools/PreviewRun.h"
+#include "tools/survey/PreviewRun.h"
 
 #include <algorithm>
 

@@ -25,6 +25,8 @@ struct PreviewOptions {
   bool Explain = false;
   // Print the report as one JSON document instead of text.
   bool Json = false;
+  // Print the report as Prometheus metrics instead of text.
+  bool Prometheus = false;
   // Print the usage and stop.
   bool Help = false;
   // Print the program's name and version and stop.

@@ -1,8 +1,8 @@
-// The command line of rbar-survey: --annotate, --explain, --json, --dump FILE... (or -F FILE, as
+// The command line of rbar-survey: --annotate, --explain, --json, --prometheus, --dump FILE... (or -F FILE, as
 // lspci spells it), --help and --version. Every argument that is not an option and follows a dump
 // option is a dump file; the argument right after --dump or -F is always one, even when it starts
 // with "-". The file "-" is standard input, which can be read once.
-#include "tools/PreviewOptions.h"
+#include "tools/cli/PreviewOptions.h"
 
 #include <algorithm>
 #include <string_view>
@@ -13,6 +13,7 @@ constexpr std::string_view OPTION_ANNOTATE_LONG = "--annotate";
 constexpr std::string_view OPTION_ANNOTATE_SHORT = "-a";
 constexpr std::string_view OPTION_EXPLAIN = "--explain";
 constexpr std::string_view OPTION_JSON = "--json";
+constexpr std::string_view OPTION_PROMETHEUS = "--prometheus";
 constexpr std::string_view OPTION_DUMP_LONG = "--dump";
 constexpr std::string_view OPTION_DUMP_SHORT = "-F";
 constexpr std::string_view OPTION_HELP_LONG = "--help";
@@ -63,6 +64,8 @@ bool ParsePreviewOptions(const std::vector<std::string> &Arguments, PreviewOptio
       Options.Annotate = true;
     } else if (Argument == OPTION_EXPLAIN || Argument == OPTION_JSON) {
       (Argument == OPTION_EXPLAIN ? Options.Explain : Options.Json) = true;
+    } else if (Argument == OPTION_PROMETHEUS) {
+      Options.Prometheus = true;
     } else if (Argument == OPTION_HELP_LONG || Argument == OPTION_HELP_SHORT) {
       Options.Help = true;
     } else if (Argument == OPTION_VERSION) {
@@ -91,11 +94,15 @@ bool ParsePreviewOptions(const std::vector<std::string> &Arguments, PreviewOptio
       return false;
     }
   }
+  if (Options.Json && Options.Prometheus) {
+    Error = "--json and --prometheus each print the whole report; give one of them";
+    return false;
+  }
   return true;
 }
 
 std::string PreviewUsage() {
-  return "usage: rbar-survey [--annotate] [--explain] [--json] [--dump FILE...]\n"
+  return "usage: rbar-survey [--annotate] [--explain] [--json | --prometheus] [--dump FILE...]\n"
          "\n"
          "Runs the Resizable BAR survey driver on this machine's PCI configuration space, or on\n"
          "dump files that `lspci -x`, `-xxx` or `-xxxx` printed (with any of -v, -vv, -vvv, -k,\n"
@@ -110,6 +117,8 @@ std::string PreviewUsage() {
          "                       sharing the window, and whether the proposed size fits\n"
          "      --json           print the report (with --explain, the explanations too) as\n"
          "                       one JSON document\n"
+         "      --prometheus     print the report (with --explain, the verdicts too) as\n"
+         "                       metrics in Prometheus' text format, for node_exporter\n"
          "  -F, --dump FILE...   read dump files instead of this machine (one per -F, or\n"
          "                       all files that follow --dump)\n"
          "  -h, --help           show this text\n"

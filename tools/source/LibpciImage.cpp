@@ -1,7 +1,7 @@
 // Configuration space through libpci. Each function is read once, in three steps (the header,
 // the rest of the conventional space, the extended space): a step that the access method
 // refuses, as Linux refuses unprivileged reads past the header, ends the function's bytes there.
-#include "tools/LibpciImage.h"
+#include "tools/source/LibpciImage.h"
 
 extern "C" {
 #include <pci/pci.h>
@@ -22,7 +22,7 @@ extern "C" {
 #include <iterator>
 #include <sstream>
 
-#include "tools/PreviewOptions.h"
+#include "tools/cli/PreviewOptions.h"
 
 namespace {
 

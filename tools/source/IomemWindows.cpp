@@ -1,6 +1,6 @@
 // /proc/iomem read for the ranges Linux gave to PCI buses. A line is "START-END : NAME", the
 // numbers in hex without prefix, indented by two spaces per nesting level.
-#include "tools/IomemWindows.h"
+#include "tools/source/IomemWindows.h"
 
 #include <charconv>
 #include <fstream>

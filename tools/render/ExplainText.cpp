@@ -1,18 +1,14 @@
-// Explanations gathered from the image for each BAR line, and their text: the path drawn as a
-// tree in the manner of `lspci -tv`, outermost bridge first.
-#include "tools/ExplainReport.h"
+// The explanation as text below each BAR line of the annotated report: the path drawn as a tree
+// in the manner of `lspci -tv`, outermost bridge first.
+#include "tools/render/ExplainText.h"
 
-#include <algorithm>
 #include <cstdio>
 
-#include "tools/ConfigRegisters.h"
-#include "tools/RebarEntries.h"
+#include "tools/render/TextReport.h"
+#include "tools/source/ConfigRegisters.h"
 
 namespace {
 
-// Size index 0 stands for 1 MB.
-constexpr uint32_t SIZE_INDEX_ZERO_SHIFT = 20;
-constexpr uint32_t BITS_PER_QWORD = 64;
 // Indent of explanation lines; of the root bus and its first bridge in the tree; and of each
 // level below, which puts a branch under the slot of its parent.
 constexpr const char *LINE_INDENT = "  ";
@@ -22,23 +18,6 @@ constexpr const char *TREE_STEP = "   ";
 // Hex digits of a 32-bit and a 64-bit address, as lspci shows windows.
 constexpr int DIGITS_32 = 8;
 constexpr int DIGITS_64 = 16;
-
-// The size Linux or the Resizable BAR capability gives BAR Bar of Function; 0 when unknown.
-uint64_t KnownBarSize(const ExplainSources &Sources, const PreviewFunction &Function,
-                      uint32_t Bar) {
-  if (Sources.Sizes != nullptr) {
-    const auto Found = Sources.Sizes->find(KeyOf(Function));
-    if (Found != Sources.Sizes->end() && Bar < Found->second.size() && Found->second[Bar] != 0) {
-      return Found->second[Bar];
-    }
-  }
-  for (const RebarEntry &Entry : DecodeRebarEntries(Function.Config)) {
-    if (Entry.Bar == Bar) {
-      return SizeIndexBytes(Entry.Current);
-    }
-  }
-  return 0;
-}
 
 // "e0000000" or "00000040e0000000": Digits hex digits.
 std::string HexDigits(uint64_t Value, int Digits) {
@@ -109,51 +88,6 @@ void AddPathLines(const BarExplanation &Explanation, const PreviewFunction &Func
 }
 
 } // namespace
-
-uint64_t SizeIndexBytes(uint32_t Index) {
-  return Index + SIZE_INDEX_ZERO_SHIFT < BITS_PER_QWORD ? 1ULL << (Index + SIZE_INDEX_ZERO_SHIFT)
-                                                        : 0;
-}
-
-const PreviewFunction *FindFunction(const PreviewImage &Image, const FunctionKey &Key) {
-  const auto Found = std::find_if(Image.begin(), Image.end(), [&](const PreviewFunction &Function) {
-    return KeyOf(Function) == Key;
-  });
-  return Found == Image.end() ? nullptr : &*Found;
-}
-
-BarExplanation ExplainBar(const ExplainSources &Sources, const PreviewFunction &Function,
-                          const BarLine &Line) {
-  BarExplanation Explanation;
-  Explanation.Function = &Function;
-  Explanation.Key = KeyOf(Function);
-  Explanation.Line = Line;
-  Explanation.CurrentSize = SizeIndexBytes(Line.Current);
-  ProposalFacts &Facts = Explanation.Facts;
-  Facts.Bar = Line.Bar;
-  Facts.Placement = DecodeBar(Function.Config, Line.Bar);
-  Facts.Size = SizeIndexBytes(Line.Proposed);
-  if (IsMemoryBar(Facts.Placement.Kind)) {
-    Facts.Path = FindBridgePath(*Sources.Image, Explanation.Key, Facts.Placement.Prefetchable);
-  }
-  Facts.Domain = Explanation.Key.Domain;
-  Facts.RootBus = RootBusOf(Facts.Path, Explanation.Key);
-  Facts.OnMachine = Sources.Sizes != nullptr;
-  Facts.RootWindowsKnown = Sources.BusWindowsKnown;
-  for (const BusWindow &Window : Sources.BusWindows) {
-    if (Window.Domain == Facts.Domain && Window.Bus == Facts.RootBus) {
-      Facts.RootWindows.push_back(Window);
-    }
-  }
-  Explanation.Judged = JudgeProposal(Facts);
-  if (!Facts.Path.empty()) {
-    for (const WindowSharer &Sharer :
-         FindWindowSharers(*Sources.Image, Explanation.Key, Facts.Bar, Facts.Path.back())) {
-      Explanation.Sharers.push_back({Sharer, KnownBarSize(Sources, *Sharer.Function, Sharer.Bar)});
-    }
-  }
-  return Explanation;
-}
 
 std::vector<std::string> ExplanationLines(const BarExplanation &Explanation) {
   std::vector<std::string> Lines;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/PreviewImage.h"
-#include "tools/PreviewRun.h"
+#include "tools/source/PreviewImage.h"
+#include "tools/survey/PreviewRun.h"
 
 // A function read only in part.
 struct ShortFunction {

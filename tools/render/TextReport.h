@@ -4,24 +4,12 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "tools/PreviewImage.h"
-#include "tools/PreviewRun.h"
-
-// The four numbers of a "BAR %u RBAR CURRENT %u RBAR MAX %u RBAR NEW %u" line.
-struct BarLine {
-  uint32_t Bar = 0;
-  uint32_t Current = 0;
-  uint32_t Highest = 0;
-  uint32_t Proposed = 0;
-};
-
-// The numbers of Line when it is a BAR line (with or without its line end), else nothing.
-std::optional<BarLine> ParseBarLine(std::string_view Line);
+#include "tools/source/PreviewImage.h"
+#include "tools/survey/PreviewRun.h"
+#include "tools/survey/ReportLines.h"
 
 // A BAR size index in words: index n is 1 MB x 2^n, so 0 is "1 MB", 8 "256 MB", 13 "8 GB".
 std::string SizeIndexText(uint32_t Index);

@@ -1,5 +1,5 @@
 // Addresses and IDs of preview functions as lspci shows them, and the merging of sources.
-#include "tools/PreviewImage.h"
+#include "tools/source/PreviewImage.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,18 +1,17 @@
-// The explanation of each proposal: for every BAR line of the report, the BAR's kind and
+// The explanation of each proposal, as facts: for a BAR line of the report, the BAR's kind and
 // placement, the bridges from the root bus down with the windows that would hold it, the
-// functions sharing the innermost window, and the verdict; and the report text with it.
+// functions sharing the innermost window, and the verdict.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "tools/ExplainVerdict.h"
-#include "tools/IomemWindows.h"
-#include "tools/LibpciImage.h"
-#include "tools/PreviewImage.h"
-#include "tools/PreviewRun.h"
-#include "tools/ReportAnnotation.h"
+#include "tools/explain/ExplainVerdict.h"
+#include "tools/source/IomemWindows.h"
+#include "tools/source/LibpciImage.h"
+#include "tools/source/PreviewImage.h"
+#include "tools/survey/ReportLines.h"
 
 // What the explanation is made from: the image, and on a live machine Linux's BAR sizes and
 // bus ranges.
@@ -44,21 +43,9 @@ struct BarExplanation {
   std::vector<SharerFacts> Sharers;
 };
 
-// 1 MB x 2^Index in bytes, or 0 for an index past 64 bits.
-uint64_t SizeIndexBytes(uint32_t Index);
-
 // Explains the BAR of Line, a BAR line of Function's report.
 BarExplanation ExplainBar(const ExplainSources &Sources, const PreviewFunction &Function,
                           const BarLine &Line);
 
 // The function of Image at Key, or null.
 const PreviewFunction *FindFunction(const PreviewImage &Image, const FunctionKey &Key);
-
-// The explanation as text lines, each indented by two spaces: kind and placement, the path as
-// a tree, the sharers and the verdict.
-std::vector<std::string> ExplanationLines(const BarExplanation &Explanation);
-
-// The annotated report (as RenderReport gives it) with each BAR line's explanation after its
-// sizes in words.
-std::string RenderExplainedReport(const std::vector<ConsoleWrite> &Writes,
-                                  const ExplainSources &Sources);

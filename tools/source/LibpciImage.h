@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/PreviewImage.h"
+#include "tools/source/PreviewImage.h"
 
 // Reads every function of this machine, as many of its bytes as the process may read (64, 256
 // or 4096). Functions not even 64 bytes of which can be read are left out, with a warning in

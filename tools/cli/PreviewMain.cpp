@@ -4,17 +4,21 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
-#include "tools/ExplainReport.h"
-#include "tools/JsonReport.h"
-#include "tools/LibpciImage.h"
-#include "tools/PreviewOptions.h"
-#include "tools/PreviewRun.h"
-#include "tools/PreviewVersion.h"
-#include "tools/ReadCompleteness.h"
-#include "tools/ReportAnnotation.h"
+#include "tools/explain/BarExplanation.h"
+#include "tools/render/ExplainText.h"
+#include "tools/render/JsonReport.h"
+#include "tools/render/MetricsReport.h"
+#include "tools/source/LibpciImage.h"
+#include "tools/cli/PreviewOptions.h"
+#include "tools/survey/PreviewRun.h"
+#include "tools/cli/PreviewVersion.h"
+#include "tools/render/TextReport.h"
+#include "tools/survey/ReadCompleteness.h"
+#include "tools/survey/SurveyFacts.h"
 
 namespace {
 
@@ -31,16 +35,11 @@ std::string Counted(size_t Count, const char *Noun) {
 }
 
 // The summary line: bridges, functions scanned and with Resizable BAR, the driver's reads.
-std::string Summary(const PreviewRun &Run) {
-  size_t Scanned = 0;
-  size_t Rebar = 0;
-  for (const auto &[Key, Facts] : Run.Facts) {
-    Scanned += Facts.Scanned ? 1 : 0;
-    Rebar += Facts.Scanned && Facts.Rebar ? 1 : 0;
-  }
-  return Counted(Run.RootBridges, "root bridge") + ", " + Counted(Scanned, "function") +
-         " scanned, " + std::to_string(Rebar) + " with Resizable BAR, " +
-         Counted(Run.DriverReads, "configuration read");
+std::string Summary(const SurveyFacts &Survey) {
+  return Counted(Survey.RootBridges, "root bridge") + ", " +
+         Counted(Survey.FunctionsScanned, "function") + " scanned, " +
+         std::to_string(Survey.FunctionsWithRebar) + " with Resizable BAR, " +
+         Counted(Survey.ConfigurationReads, "configuration read");
 }
 
 // The command line as given, to repeat it with sudo.
@@ -103,6 +102,7 @@ int main(int Count, char **Arguments) {
   }
 
   const PreviewRun Run = RunPreview(Image);
+  const std::string SummaryLine = Summary(GatherSurveyFacts(Run, Image));
   const std::vector<ShortFunction> Short = FindShortFunctions(Image, Run.Facts);
   const std::vector<std::string> ShortLines =
       Options.DumpFiles.empty() ? DescribeShortMachineFunctions(Short, geteuid() == ROOT_USER_ID,
@@ -129,12 +129,13 @@ int main(int Count, char **Arguments) {
     }
   }
   std::string Report;
-  if (Options.Json) {
+  if (Options.Json || Options.Prometheus) {
     std::vector<std::string> Warnings = ShortLines;
     Warnings.insert(Warnings.end(), Faults.begin(), Faults.end());
-    const JsonReportInputs Inputs{&Run,  &Image,       Options.Explain ? &Sources : nullptr,
-                                  Short, Summary(Run), Warnings};
-    Report = RenderJsonReport(Inputs);
+    const ReportInputs Inputs{&Run,  &Image,      Options.Explain ? &Sources : nullptr,
+                              Short, SummaryLine, Warnings};
+    Report = Options.Json ? RenderJsonReport(Inputs)
+                          : RenderMetricsReport(Inputs, static_cast<int64_t>(std::time(nullptr)));
   } else if (Options.Explain) {
     Report = RenderExplainedReport(Run.Writes, Sources);
   } else {
@@ -146,7 +147,7 @@ int main(int Count, char **Arguments) {
   for (const std::string &Line : ShortLines) {
     PrintMessage(Line);
   }
-  PrintMessage(Summary(Run));
+  PrintMessage(SummaryLine);
   for (const std::string &Line : Faults) {
     PrintMessage(Line);
   }

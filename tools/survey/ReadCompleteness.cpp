@@ -1,6 +1,6 @@
 // Which functions were read only in part, and how the user gets them whole: as root on this
 // machine, or with `lspci -xxxx` run as root for a dump.
-#include "tools/ReadCompleteness.h"
+#include "tools/survey/ReadCompleteness.h"
 
 #include <algorithm>
 

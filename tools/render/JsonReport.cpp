@@ -1,12 +1,11 @@
 // The JSON document, built with nlohmann-json so that every string is escaped and every
 // document is well formed, whatever the driver printed.
-#include "tools/JsonReport.h"
+#include "tools/render/JsonReport.h"
 
 #include <nlohmann/json.hpp>
 
-#include "driver/RebarEvaluation.h"
-#include "tools/ConfigRegisters.h"
-#include "tools/RebarEntries.h"
+#include "tools/source/ConfigRegisters.h"
+#include "tools/survey/SurveyFacts.h"
 
 namespace {
 
@@ -99,146 +98,36 @@ json ExplanationJson(const BarExplanation &Explanation) {
   return Object;
 }
 
-// One reported BAR: its sizes line's mask, with the BAR line's indexes where one follows.
-json BarJson(uint32_t Mask, const std::optional<uint32_t> &Bar,
-             const std::optional<uint32_t> &Current, const std::optional<BarLine> &Line) {
+// One reported BAR: its sizes line's mask, with the BAR line's indexes where one follows, and
+// the explanation of the proposal when wanted.
+json BarJson(const ReportInputs &Inputs, const PreviewFunction &Function, const ReportedBar &Bar) {
   json Sizes = json::array();
   for (uint32_t Index = 0; Index < MASK_BITS; ++Index) {
-    if ((Mask & (1U << Index)) != 0) {
+    if ((Bar.Mask & (1U << Index)) != 0) {
       Sizes.push_back(SizeIndexBytes(Index));
     }
   }
-  json Object = {{"bar", nullptr},
-                 {"size_mask", Mask},
+  json Object = {{"bar", Bar.Bar ? json(*Bar.Bar) : json(nullptr)},
+                 {"size_mask", Bar.Mask},
                  {"supported_sizes", std::move(Sizes)},
-                 {"current_index", nullptr},
-                 {"largest_index", BitLength32(Mask) - 1},
-                 {"proposed_index", nullptr}};
-  if (Bar) {
-    Object["bar"] = *Bar;
-  }
-  if (Current) {
-    Object["current_index"] = *Current;
-  }
-  if (Line) {
-    Object["bar"] = Line->Bar;
-    Object["current_index"] = Line->Current;
-    Object["largest_index"] = Line->Highest;
-    Object["proposed_index"] = Line->Proposed;
+                 {"current_index", Bar.Current ? json(*Bar.Current) : json(nullptr)},
+                 {"largest_index", Bar.Largest},
+                 {"proposed_index", Bar.Proposal ? json(Bar.Proposal->Proposed) : json(nullptr)}};
+  if (Inputs.Explain != nullptr && Bar.Proposal) {
+    Object["explain"] = ExplanationJson(ExplainBar(*Inputs.Explain, Function, *Bar.Proposal));
   }
   return Object;
 }
 
-// The value of an "RBarSizes N" line, or nothing.
-std::optional<uint32_t> ParseSizesLine(std::string Line) {
-  static const std::string Word = "RBarSizes ";
-  if (!Line.empty() && Line.back() == '\n') {
-    Line.pop_back();
-  }
-  if (Line.compare(0, Word.size(), Word) != 0 || Line.size() == Word.size()) {
-    return std::nullopt;
-  }
-  uint64_t Value = 0;
-  for (size_t Index = Word.size(); Index < Line.size(); ++Index) {
-    if (Line[Index] < '0' || Line[Index] > '9' || Value > UINT32_MAX) {
-      return std::nullopt;
-    }
-    Value = Value * 10 + static_cast<uint64_t>(Line[Index] - '0');
-  }
-  if (Value > UINT32_MAX) {
-    return std::nullopt;
-  }
-  return static_cast<uint32_t>(Value);
-}
-
-// The lines and BARs of one function's writes. The host-side decoding names the BAR of each
-// sizes line when it agrees with the report on every mask; else only BAR lines name one.
-void AddFunctionReport(const JsonReportInputs &Inputs, const PreviewFunction &Function,
-                       const std::vector<std::string> &Lines, json &Object) {
-  std::vector<uint32_t> Masks;
-  for (const std::string &Line : Lines) {
-    if (const std::optional<uint32_t> Mask = ParseSizesLine(Line)) {
-      Masks.push_back(*Mask);
-    }
-  }
-  const std::vector<RebarEntry> Entries = DecodeRebarEntries(Function.Config);
-  bool Agree = Entries.size() == Masks.size();
-  for (size_t Index = 0; Agree && Index < Masks.size(); ++Index) {
-    Agree = Entries[Index].Mask == Masks[Index];
-  }
-  json Bars = json::array();
-  size_t Sizes = 0;
-  for (size_t Index = 0; Index < Lines.size(); ++Index) {
-    const std::optional<uint32_t> Mask = ParseSizesLine(Lines[Index]);
-    if (!Mask) {
-      continue;
-    }
-    const std::optional<BarLine> Line =
-        Index + 1 < Lines.size() ? ParseBarLine(Lines[Index + 1]) : std::nullopt;
-    std::optional<uint32_t> Bar;
-    std::optional<uint32_t> Current;
-    if (Agree) {
-      Bar = Entries[Sizes].Bar;
-      Current = Entries[Sizes].Current;
-    }
-    ++Sizes;
-    json Entry = BarJson(*Mask, Bar, Current, Line);
-    if (Inputs.Explain != nullptr && Line) {
-      Entry["explain"] = ExplanationJson(ExplainBar(*Inputs.Explain, Function, *Line));
-    }
-    Bars.push_back(std::move(Entry));
-  }
-  Object["bars"] = std::move(Bars);
-}
-
-// The report lines of each function, without line ends, and those that belong to none.
-std::map<FunctionKey, std::vector<std::string>> LinesByFunction(const PreviewRun &Run) {
-  std::map<FunctionKey, std::vector<std::string>> Lines;
-  for (const ConsoleWrite &Write : Run.Writes) {
-    if (Write.Origin) {
-      std::string Text = Write.Text;
-      if (!Text.empty() && Text.back() == '\n') {
-        Text.pop_back();
-      }
-      Lines[*Write.Origin].push_back(Text);
-    }
-  }
-  return Lines;
-}
-
-// The report lines as printed, split at line ends.
-json ReportLines(const PreviewRun &Run) {
-  std::string Text;
-  for (const ConsoleWrite &Write : Run.Writes) {
-    Text += Write.Text;
-  }
-  json Lines = json::array();
-  size_t Start = 0;
-  while (Start < Text.size()) {
-    const size_t End = Text.find('\n', Start);
-    Lines.push_back(Text.substr(Start, End == std::string::npos ? std::string::npos : End - Start));
-    Start = End == std::string::npos ? Text.size() : End + 1;
-  }
-  return Lines;
-}
-
 } // namespace
 
-std::string RenderJsonReport(const JsonReportInputs &Inputs) {
+std::string RenderJsonReport(const ReportInputs &Inputs) {
   const PreviewRun &Run = *Inputs.Run;
-  const std::map<FunctionKey, std::vector<std::string>> Lines = LinesByFunction(Run);
+  const SurveyFacts Survey = GatherSurveyFacts(Run, *Inputs.Image);
   json Functions = json::array();
-  size_t Scanned = 0;
-  size_t Rebar = 0;
-  for (const PreviewFunction &Function : *Inputs.Image) {
-    const FunctionKey Key = KeyOf(Function);
-    const auto Facts = Run.Facts.find(Key);
-    const FunctionFacts Known = Facts != Run.Facts.end() ? Facts->second : FunctionFacts{};
-    Scanned += Known.Scanned ? 1 : 0;
-    Rebar += Known.Scanned && Known.Rebar ? 1 : 0;
-    const auto Found = Lines.find(Key);
-    const std::vector<std::string> Own =
-        Found != Lines.end() ? Found->second : std::vector<std::string>{};
+  for (const ReportedFunction &Reported : Survey.Functions) {
+    const PreviewFunction &Function = *Reported.Function;
+    const FunctionKey &Key = Reported.Key;
     json Object = {{"address", FormatFunctionAddress(Key)},
                    {"domain", Key.Domain},
                    {"bus", Key.Bus},
@@ -248,15 +137,19 @@ std::string RenderJsonReport(const JsonReportInputs &Inputs) {
                    {"device_id", IdPart(Function.Config, false)},
                    {"source", Function.Source.empty() ? json(nullptr) : json(Function.Source)},
                    {"bytes", Function.Config.Bytes.size()},
-                   {"scanned", Known.Scanned},
-                   {"express", Known.Express},
-                   {"rebar", Known.Rebar},
-                   {"lines", Own},
+                   {"scanned", Reported.Known.Scanned},
+                   {"express", Reported.Known.Express},
+                   {"rebar", Reported.Known.Rebar},
+                   {"lines", Reported.Lines},
                    {"bridge", nullptr}};
     if (HeaderLayout(Function.Config) == PCI_HEADER_LAYOUT_BRIDGE) {
       Object["bridge"] = BridgeJson(Function.Config);
     }
-    AddFunctionReport(Inputs, Function, Own, Object);
+    json Bars = json::array();
+    for (const ReportedBar &Bar : Reported.Bars) {
+      Bars.push_back(BarJson(Inputs, Function, Bar));
+    }
+    Object["bars"] = std::move(Bars);
     Functions.push_back(std::move(Object));
   }
   json Short = json::array();
@@ -269,13 +162,13 @@ std::string RenderJsonReport(const JsonReportInputs &Inputs) {
                      {"source", Function.Source.empty() ? json(nullptr) : json(Function.Source)}});
   }
   const json Document = {{"schema", JSON_SCHEMA_VERSION},
-                         {"report", ReportLines(Run)},
+                         {"report", ReportTextLines(Run)},
                          {"functions", std::move(Functions)},
                          {"summary",
-                          {{"root_bridges", Run.RootBridges},
-                           {"functions_scanned", Scanned},
-                           {"with_rebar", Rebar},
-                           {"configuration_reads", Run.DriverReads},
+                          {{"root_bridges", Survey.RootBridges},
+                           {"functions_scanned", Survey.FunctionsScanned},
+                           {"with_rebar", Survey.FunctionsWithRebar},
+                           {"configuration_reads", Survey.ConfigurationReads},
                            {"text", Inputs.Summary}}},
                          {"short_functions", std::move(Short)},
                          {"warnings", Inputs.Warnings},

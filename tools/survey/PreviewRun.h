@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "firmware/UefiStatus.h"
-#include "tools/PreviewImage.h"
+#include "tools/source/PreviewImage.h"
 
 // One string the driver wrote to the console, CR LF shown as "\n", and the function whose
 // report it belongs to (the one the last configuration read before it went to).

@@ -1,12 +1,12 @@
 // Host-side decoding of the Resizable BAR capability, walked as the driver walks it: the
 // extended chain from 0x100, bounded by the same budget, and the first entry naming each BAR.
-#include "tools/RebarEntries.h"
+#include "tools/survey/RebarEntries.h"
 
 #include "driver/PciRegisters.h"
 #include "driver/RebarEvaluation.h"
 #include "driver/RebarRegisters.h"
 #include "driver/RegisterField.h"
-#include "tools/ConfigRegisters.h"
+#include "tools/source/ConfigRegisters.h"
 
 namespace {
 

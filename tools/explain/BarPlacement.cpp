@@ -1,9 +1,9 @@
 // BAR registers decoded from the configuration image: memory or I/O, 32 or 64 bits,
 // prefetchable or not, and the programmed address.
-#include "tools/BarPlacement.h"
+#include "tools/explain/BarPlacement.h"
 
 #include "driver/RegisterField.h"
-#include "tools/ConfigRegisters.h"
+#include "tools/source/ConfigRegisters.h"
 
 namespace {
 
