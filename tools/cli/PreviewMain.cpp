@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "tools/cli/PreviewOptions.h"
+#include "tools/cli/PreviewVersion.h"
 #include "tools/explain/BarExplanation.h"
 #include "tools/render/ExplainText.h"
 #include "tools/render/JsonReport.h"
 #include "tools/render/MetricsReport.h"
-#include "tools/source/LibpciImage.h"
-#include "tools/cli/PreviewOptions.h"
-#include "tools/survey/PreviewRun.h"
-#include "tools/cli/PreviewVersion.h"
 #include "tools/render/TextReport.h"
+#include "tools/source/LibpciImage.h"
+#include "tools/survey/PreviewRun.h"
 #include "tools/survey/ReadCompleteness.h"
 #include "tools/survey/SurveyFacts.h"
 

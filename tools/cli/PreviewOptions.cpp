@@ -1,7 +1,7 @@
-// The command line of rbar-survey: --annotate, --explain, --json, --prometheus, --dump FILE... (or -F FILE, as
-// lspci spells it), --help and --version. Every argument that is not an option and follows a dump
-// option is a dump file; the argument right after --dump or -F is always one, even when it starts
-// with "-". The file "-" is standard input, which can be read once.
+// The command line of rbar-survey: --annotate, --explain, --json, --prometheus, --dump FILE... (or
+// -F FILE, as lspci spells it), --help and --version. Every argument that is not an option and
+// follows a dump option is a dump file; the argument right after --dump or -F is always one, even
+// when it starts with "-". The file "-" is standard input, which can be read once.
 #include "tools/cli/PreviewOptions.h"
 
 #include <algorithm>

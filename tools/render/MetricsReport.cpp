@@ -19,8 +19,8 @@ constexpr uint32_t MASK_BITS = 32;
 
 // Every verdict, each a series of its own: 1 for the BAR's verdict, 0 for the others.
 constexpr std::array<VerdictKind, 7> VERDICT_KINDS = {
-    VerdictKind::Fits,          VerdictKind::WindowTooSmall, VerdictKind::Window32Bit,
-    VerdictKind::Bar32Bit,      VerdictKind::PlacedBelow4G,  VerdictKind::RootBus,
+    VerdictKind::Fits,      VerdictKind::WindowTooSmall, VerdictKind::Window32Bit,
+    VerdictKind::Bar32Bit,  VerdictKind::PlacedBelow4G,  VerdictKind::RootBus,
     VerdictKind::UnknownBar};
 
 // One metric family: its name (without the prefix), help text and samples, each sample a label
@@ -32,8 +32,8 @@ struct Family {
 };
 
 void AddSample(Family &Metric, const std::string &Labels, uint64_t Value) {
-  Metric.Samples += std::string(METRIC_PREFIX) + Metric.Name + Labels + " " +
-                    std::to_string(Value) + "\n";
+  Metric.Samples +=
+      std::string(METRIC_PREFIX) + Metric.Name + Labels + " " + std::to_string(Value) + "\n";
 }
 
 // A family of one sample without labels.
@@ -75,8 +75,7 @@ std::string RenderFamilies(const std::vector<Family> &Families) {
       continue;
     }
     const std::string Name = std::string(METRIC_PREFIX) + Metric.Name;
-    Text += "# HELP " + Name + " " + Metric.Help + "\n# TYPE " + Name + " gauge\n" +
-            Metric.Samples;
+    Text += "# HELP " + Name + " " + Metric.Help + "\n# TYPE " + Name + " gauge\n" + Metric.Samples;
   }
   return Text;
 }
@@ -91,7 +90,8 @@ std::string RenderMetricsReport(const ReportInputs &Inputs, int64_t RunTime) {
                   "Size the driver proposes for a Resizable BAR (none when it proposes none).",
                   {}};
   Family Supported{"bar_supported_size_bytes",
-                   "Each size a Resizable BAR supports, one series per size index.", {}};
+                   "Each size a Resizable BAR supports, one series per size index.",
+                   {}};
   Family Verdicts{"bar_verdict",
                   "1 for the verdict on the proposed size (--explain), 0 for the others; "
                   "bridge names the bridge whose window stands in the way.",
@@ -118,7 +118,8 @@ std::string RenderMetricsReport(const ReportInputs &Inputs, int64_t RunTime) {
       }
       AddSample(Proposed, "{" + Labels + "}", SizeIndexBytes(Bar.Proposal->Proposed));
       if (Inputs.Explain != nullptr) {
-        AddVerdicts(Verdicts, Labels, ExplainBar(*Inputs.Explain, *Function.Function, *Bar.Proposal));
+        AddVerdicts(Verdicts, Labels,
+                    ExplainBar(*Inputs.Explain, *Function.Function, *Bar.Proposal));
       }
     }
   }
