@@ -92,6 +92,15 @@ void AddPathLines(const BarExplanation &Explanation, const PreviewFunction &Func
 std::vector<std::string> ExplanationLines(const BarExplanation &Explanation) {
   std::vector<std::string> Lines;
   const ProposalFacts &Facts = Explanation.Facts;
+  // At its largest size the driver proposes the next smaller one: say so before explaining it,
+  // so that "8 GB -> 4 GB" is not read as advice to shrink.
+  const BarLine &Shown = Explanation.Line;
+  if (Shown.Current == Shown.Highest && Shown.Proposed < Shown.Current) {
+    Lines.push_back(std::string(LINE_INDENT) + "BAR " + std::to_string(Shown.Bar) +
+                    " already has its largest size, " + SizeIndexText(Shown.Current) +
+                    "; the driver proposes the next smaller size, " +
+                    SizeIndexText(Shown.Proposed) + ", explained below (not advice to shrink)");
+  }
   std::string Kind = std::string(LINE_INDENT) + "BAR " + std::to_string(Facts.Bar) + ": " +
                      BarKindText(Facts.Placement, Facts.Bar);
   const bool Memory = IsMemoryBar(Facts.Placement.Kind);
