@@ -377,6 +377,8 @@ COMMAND_LINES = [
     ("missing dump", ["-F", "missing.dump"], EXIT_USAGE,
      "rbar-survey: missing.dump: cannot open: No such file or directory\n"),
     ("empty dump name", ["--dump="], EXIT_USAGE, "rbar-survey: empty dump file name\n"),
+    ("two documents", ["--json", "--prometheus", "-F", "-"], EXIT_USAGE,
+     "rbar-survey: --json and --prometheus each print the whole report; give one of them\n"),
     ("standard input twice", ["-F", "-", "--dump", "-"], EXIT_USAGE,
      "rbar-survey: standard input (-) given twice as a dump file\n"),
     ("directory as dump", ["-F", "."], EXIT_USAGE,
