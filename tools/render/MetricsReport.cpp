@@ -75,7 +75,9 @@ std::string RenderFamilies(const std::vector<Family> &Families) {
       continue;
     }
     const std::string Name = std::string(METRIC_PREFIX) + Metric.Name;
-    Text += "# HELP " + Name + " " + Metric.Help + "\n# TYPE " + Name + " gauge\n" + Metric.Samples;
+    Text += "# HELP " + Name + " " + Metric.Help + "\n";
+    Text += "# TYPE " + Name + " gauge\n";
+    Text += Metric.Samples;
   }
   return Text;
 }
