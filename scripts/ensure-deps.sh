@@ -42,6 +42,13 @@ requirements=(
   "file:/usr/share/ovmf/PkKek-1-snakeoil.pem:ovmf"
   "cmd:sbsign:sbsigntool"
   "cmd:openssl:openssl"
+  # The metrics' tests: the real textfile collector, the units' check (with the manual page they
+  # name) and the lint of their script. promtool (package prometheus, 96 MB installed, and a
+  # server it starts) is used only where it is installed.
+  "cmd:prometheus-node-exporter:prometheus-node-exporter"
+  "cmd:systemd-analyze:systemd"
+  "cmd:man:man-db"
+  "cmd:shellcheck:shellcheck"
   # Sanitizer and libFuzzer runtimes for clang.
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a:libclang-rt-14-dev"
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.ubsan_standalone-x86_64.a:libclang-rt-14-dev"

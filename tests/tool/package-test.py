@@ -26,6 +26,12 @@ PACKAGE_FILES = [
     "usr/share/man/man1/rbar-survey.1.gz",
     "usr/share/rbar-survey/RbarSurvey.efi",
 ]
+# The metrics on a timer: the script and its systemd units.
+METRICS_FILES = [
+    "usr/lib/systemd/system/rbar-survey-metrics.service",
+    "usr/lib/systemd/system/rbar-survey-metrics.timer",
+    "usr/libexec/rbar-survey/rbar-survey-metrics",
+]
 REQUIRED_DEPENDENCY = "libpci3"
 
 
@@ -57,8 +63,8 @@ def check_contents(package):
     print(listing, end="")
     files = sorted(re.sub(r"^\./", "", line.split()[-1]) for line in listing.splitlines()
                    if not line.startswith("d"))
-    if files != PACKAGE_FILES:
-        raise Failure("package files %s, expected %s" % (files, PACKAGE_FILES))
+    if files != sorted(PACKAGE_FILES + METRICS_FILES):
+        raise Failure("package files %s, expected %s" % (files, PACKAGE_FILES + METRICS_FILES))
 
 
 def check_control(package, version):
