@@ -27,6 +27,10 @@ requirements=(
   # dpkg-shlibdeps, which finds the Debian package's dependencies.
   "cmd:dpkg-shlibdeps:dpkg-dev"
   "file:/usr/include/nlohmann/json.hpp:nlohmann-json3-dev"
+  # make sign and its test (sbsign, sbverify; openssl decrypts ovmf's snakeoil key).
+  "cmd:sbsign:sbsigntool"
+  "cmd:openssl:openssl"
+  "file:/usr/share/ovmf/PkKek-1-snakeoil.key:ovmf"
   # Sanitizer and libFuzzer runtimes for clang.
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a:libclang-rt-14-dev"
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.ubsan_standalone-x86_64.a:libclang-rt-14-dev"
