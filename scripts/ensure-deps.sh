@@ -49,6 +49,8 @@ requirements=(
   "cmd:systemd-analyze:systemd"
   "cmd:man:man-db"
   "cmd:shellcheck:shellcheck"
+  # The package test holds the package to lintian's rules.
+  "cmd:lintian:lintian"
   # Sanitizer and libFuzzer runtimes for clang.
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a:libclang-rt-14-dev"
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.ubsan_standalone-x86_64.a:libclang-rt-14-dev"
