@@ -117,7 +117,7 @@ UINTN CopyOwnDevicePath(EFI_LOADED_IMAGE_PROTOCOL *Self) {
 
 // Loads and starts each image in turn, with Options as its load options. Stops after the
 // first image that is not found.
-void RunChain(UINTN PrefixSize, void *Options, UINT32 OptionsSize) {
+void RunChain(UINTN PrefixSize, const void *Options, UINT32 OptionsSize) {
   auto LoadImage = reinterpret_cast<EFI_IMAGE_LOAD>(BootServices->LoadImage);
   auto StartImage = reinterpret_cast<EFI_IMAGE_START>(BootServices->StartImage);
   for (UINT32 Digit = 1; Digit <= CHAIN_MAX_IMAGES; ++Digit) {
@@ -163,7 +163,7 @@ extern "C" EFI_STATUS EFIAPI ChainLoadEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *
     auto *Self = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(Interface);
     const UINTN PrefixSize = CopyOwnDevicePath(Self);
     if (PrefixSize != 0) {
-      void *Options = const_cast<CHAR16 *>(DEFAULT_LOAD_OPTIONS);
+      const void *Options = DEFAULT_LOAD_OPTIONS;
       UINT32 OptionsSize = sizeof(DEFAULT_LOAD_OPTIONS);
       if (Self->LoadOptionsSize != 0) {
         Options = Self->LoadOptions;

@@ -1,55 +1,16 @@
-// The firmware interfaces the test chain-loader uses beyond the driver's: the loaded image
-// protocol, device path nodes, the image services of the boot-services table and the reset
+// The firmware interfaces the test chain-loader uses beyond the driver's and the boot image's:
+// the device path protocol's GUID, the image services of the boot-services table and the reset
 // service of the runtime-services table.
 #pragma once
 
 #include "firmware/BootServices.h"
+#include "firmware/DevicePath.h"
+#include "firmware/LoadedImage.h"
 #include "firmware/UefiBase.h"
 #include "firmware/UefiStatus.h"
 
-inline constexpr EFI_GUID EFI_LOADED_IMAGE_PROTOCOL_GUID = {
-    0x5B1B31A1, 0x9562, 0x11D2, {0x8E, 0x3F, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 inline constexpr EFI_GUID EFI_DEVICE_PATH_PROTOCOL_GUID = {
     0x09576E91, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
-
-// Header of every device path node; Length (little-endian, unaligned) counts the header too.
-struct EFI_DEVICE_PATH_PROTOCOL {
-  UINT8 Type;
-  UINT8 SubType;
-  UINT8 Length[2];
-};
-static_assert(sizeof(EFI_DEVICE_PATH_PROTOCOL) == 4);
-static_assert(offsetof(EFI_DEVICE_PATH_PROTOCOL, SubType) == 1);
-static_assert(offsetof(EFI_DEVICE_PATH_PROTOCOL, Length) == 2);
-
-// The node that ends a whole device path, and the media file path node: the header followed
-// by a NUL-terminated UCS-2 path.
-inline constexpr UINT8 END_DEVICE_PATH_TYPE = 0x7F;
-inline constexpr UINT8 END_ENTIRE_DEVICE_PATH_SUBTYPE = 0xFF;
-inline constexpr UINT8 MEDIA_DEVICE_PATH = 0x04;
-inline constexpr UINT8 MEDIA_FILEPATH_DP = 0x04;
-
-// What the firmware knows of a loaded image; the chain-loader reads DeviceHandle and the load
-// options of its own image, and sets those of each image it starts.
-struct EFI_LOADED_IMAGE_PROTOCOL {
-  UINT32 Revision;
-  EFI_HANDLE ParentHandle;
-  void *SystemTable;
-  EFI_HANDLE DeviceHandle;
-  EFI_DEVICE_PATH_PROTOCOL *FilePath;
-  void *Reserved;
-  UINT32 LoadOptionsSize;
-  void *LoadOptions;
-  void *ImageBase;
-  UINT64 ImageSize;
-  EFI_MEMORY_TYPE ImageCodeType;
-  EFI_MEMORY_TYPE ImageDataType;
-  void *Unload;
-};
-static_assert(offsetof(EFI_LOADED_IMAGE_PROTOCOL, DeviceHandle) == 24);
-static_assert(offsetof(EFI_LOADED_IMAGE_PROTOCOL, LoadOptionsSize) == 48);
-static_assert(offsetof(EFI_LOADED_IMAGE_PROTOCOL, LoadOptions) == 56);
-static_assert(sizeof(EFI_LOADED_IMAGE_PROTOCOL) == 96);
 
 // LoadImage and StartImage, kept as plain pointers in firmware/BootServices.h.
 using EFI_IMAGE_LOAD = EFI_STATUS(EFIAPI *)(BOOLEAN BootPolicy, EFI_HANDLE ParentImageHandle,
