@@ -35,6 +35,8 @@ import tempfile
 import threading
 import time
 
+import firmware_boot_paths
+
 # An emulated machine: the emulator, its machine arguments, the firmware's code and variable
 # store, and the Debian packages that provide the emulator and the firmware.
 Platform = collections.namedtuple(
@@ -122,6 +124,7 @@ def parse_arguments():
                         help="firmware code (default: the --arch machine's OVMF or AAVMF)")
     parser.add_argument("--ovmf-vars", metavar="FILE",
                         help="firmware variable store to start from (copied, never written)")
+    firmware_boot_paths.add_arguments(parser)
     arguments = parser.parse_args()
     if arguments.expect and arguments.expect_empty:
         parser.error("--expect and --expect-empty exclude each other")
@@ -133,7 +136,10 @@ def parse_arguments():
             machine=["-machine", arguments.machine, "-m", "256"])
     arguments.ovmf_code = arguments.ovmf_code or arguments.platform.firmware_code
     arguments.ovmf_vars = arguments.ovmf_vars or arguments.platform.firmware_vars
-    if arguments.boot_option is None:
+    if arguments.path is not None:
+        if arguments.image or not arguments.boot_option:
+            parser.error("--path boots the --boot-option image, without --image")
+    elif arguments.boot_option is None:
         if not arguments.image:
             parser.error("give --image, or --boot-option")
         if arguments.driver_option or arguments.boot_key or arguments.expect_rebar_functions:
@@ -296,14 +302,14 @@ def read_console(process, descriptor, console, echo, timeout, started, keys):
         if now - started >= timeout:
             return f"timed out after {timeout:g} s: the machine did not power itself off"
         ready, _, _ = select.select([descriptor], [], [], 0.1)
-        if not ready:
-            continue
-        chunk = os.read(descriptor, 65536)
-        if not chunk:
-            return None
-        console += chunk
-        keys.arrivals.append((len(console), time.monotonic() - started))
-        echo.update(console)
+        if ready:
+            chunk = os.read(descriptor, 65536)
+            if not chunk:
+                return None
+            console += chunk
+            keys.arrivals.append((len(console), time.monotonic() - started))
+            echo.update(console)
+        # Also while the console is quiet: a key plan may repeat a key until something shows.
         send = keys.keys_for(console)
         if send:
             try:
@@ -507,6 +513,8 @@ def main():
     arguments = parse_arguments()
     try:
         check_platform(arguments)
+        if arguments.path is not None:
+            return firmware_boot_paths.run_path(sys.modules[__name__], arguments)
         with tempfile.TemporaryDirectory(prefix="run-firmware-") as directory:
             if arguments.boot_option is None:
                 drive = prepare_drive(directory, arguments.image)
