@@ -9,7 +9,7 @@ SANITIZE_BUILD ?= build-sanitize
 BENCH_BUILD ?= build-bench
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
 
-.PHONY: all deps configure build run run-boot run-demo test test-plain test-sanitize bench package clean
+.PHONY: all deps configure build usb run run-boot run-demo test test-plain test-sanitize bench package clean
 
 all: build
 
@@ -21,6 +21,11 @@ configure: deps
 
 build: configure
 	@cmake --build $(BUILD)
+
+# The bootable USB stick: build/rbar-survey-usb.img (GPT, FAT32 EFI system partition) and the
+# same files as a folder, build/rbar-survey-usb/, for copying onto any FAT32 stick.
+usb: configure
+	@cmake --build $(BUILD) --target rbar-survey-usb
 
 # The demonstration fixture publishes a root bridge with a few graphics and accelerator
 # functions; the driver reports them on the firmware console, then the machine powers off.

@@ -5,14 +5,42 @@
 #include "driver/DriverGlobals.h"
 #include "print/ConsolePrint.h"
 
-bool TakeKey(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input) {
+namespace {
+
+// What one look at the keyboard found.
+enum class KeyLook : UINT32 {
+  Key,
+  NoKey,
+  Failed,
+};
+
+// Which key it was does not matter. EFI_NOT_READY means none is waiting; any other status but
+// success comes from a keyboard that failed (or none at all).
+KeyLook LookForKey(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input) {
   if (Input == nullptr) {
-    return false;
+    return KeyLook::Failed;
   }
-  // Which key it was does not matter; any status but success means no key (EFI_NOT_READY when
-  // none is waiting, an error from a keyboard that failed).
   EFI_INPUT_KEY Key = {0, 0};
-  return Input->ReadKeyStroke(Input, &Key) == EFI_SUCCESS;
+  const EFI_STATUS Status = Input->ReadKeyStroke(Input, &Key);
+  if (Status == EFI_SUCCESS) {
+    return KeyLook::Key;
+  }
+  return Status == EFI_NOT_READY ? KeyLook::NoKey : KeyLook::Failed;
+}
+
+// Decimal digits of Value, at least one.
+UINT32 DecimalDigits(UINT32 Value) {
+  UINT32 Digits = 1;
+  for (; Value >= 10; Value /= 10) {
+    ++Digits;
+  }
+  return Digits;
+}
+
+} // namespace
+
+bool TakeKey(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input) {
+  return LookForKey(Input) == KeyLook::Key;
 }
 
 UINT32 DiscardPendingKeys(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input) {
@@ -32,9 +60,11 @@ static bool PollKeyAfterStall(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input) {
 
 CountdownEnd RunCountdown(UINT32 Seconds, EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input) {
   CountdownEnd End = CountdownEnd::TimeRanOut;
+  const UINT32 Width = DecimalDigits(Seconds);
   for (UINT32 Remaining = Seconds; Remaining > 0 && End == CountdownEnd::TimeRanOut; --Remaining) {
-    // The carriage return rewrites the same line; the width never changes below 10 s.
-    Print(u"\rBoot continues in %u s; press any key to continue now.", Remaining);
+    // The carriage return rewrites the same line; the number keeps the width of the first, so
+    // that a shorter one leaves nothing behind.
+    Print(u"\rBoot continues in %*u s; press any key to continue now.", Width, Remaining);
     for (UINT32 Poll = 0; Poll < KEY_POLLS_PER_SECOND; ++Poll) {
       if (PollKeyAfterStall(Input)) {
         End = CountdownEnd::KeyPressed;
@@ -44,4 +74,19 @@ CountdownEnd RunCountdown(UINT32 Seconds, EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input)
   }
   Print(u"\n");
   return End;
+}
+
+WaitEnd WaitForKey(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input) {
+  // A key that came during the report was not pressed in answer to the line.
+  if (LookForKey(Input) == KeyLook::Failed) {
+    return WaitEnd::NoKeyboard;
+  }
+  Print(u"Press any key to continue booting.");
+  KeyLook Look = KeyLook::NoKey;
+  while (Look == KeyLook::NoKey) {
+    BootServices->Stall(KEY_POLL_MICROSECONDS);
+    Look = LookForKey(Input);
+  }
+  Print(u"\n");
+  return Look == KeyLook::Key ? WaitEnd::KeyPressed : WaitEnd::NoKeyboard;
 }

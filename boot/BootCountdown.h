@@ -20,6 +20,13 @@ enum class CountdownEnd : UINT32 {
   KeyPressed,
 };
 
+// How a wait for a key ended.
+enum class WaitEnd : UINT32 {
+  KeyPressed,
+  // There is no keyboard, or it failed: nothing could end the wait.
+  NoKeyboard,
+};
+
 // Takes one waiting keystroke from Input (null: no keyboard). True when there was one.
 bool TakeKey(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input);
 
@@ -31,3 +38,8 @@ UINT32 DiscardPendingKeys(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input);
 // looking at Input every KEY_POLL_MICROSECONDS; ends the line and returns at the first keystroke
 // or once the time has run out. Stalls through the recorded boot services.
 CountdownEnd RunCountdown(UINT32 Seconds, EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input);
+
+// Shows "Press any key to continue booting." and waits for a keystroke on Input, looking every
+// KEY_POLL_MICROSECONDS. Returns NoKeyboard at once, without the line, when Input is null or
+// fails, and as soon as it fails later.
+WaitEnd WaitForKey(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input);

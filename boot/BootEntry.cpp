@@ -1,8 +1,10 @@
-// The boot image's entry point: the driver's survey, unchanged, then the count line and the
-// countdown.
+// The boot image's entry point: the driver's survey, unchanged, annotated on the console, then
+// the count line and the wait for a key or the countdown.
 #include "boot/BootEntry.h"
 
+#include "boot/AnnotatedConsole.h"
 #include "boot/BootCountdown.h"
+#include "boot/BootMode.h"
 #include "boot/BootStatus.h"
 #include "driver/DriverEntry.h"
 #include "driver/DriverGlobals.h"
@@ -20,10 +22,23 @@ extern "C" EFI_STATUS EFIAPI BootEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *Table
   // Keys pressed before the report shows were not meant for the countdown.
   DiscardPendingKeys(Table->ConIn);
 
-  // The driver's own entry point: the same globals, reads and report lines.
-  DriverEntry(Image, Table);
+  // The driver's own entry point: the same reads and report lines, on tables that annotate them.
+  static constinit AnnotatingTables Tables = {};
+  DriverEntry(Image, AnnotatingSystemTable(*Table, Tables));
+  // The image's own lines go to the console as they are.
+  SystemTable = Table;
+  BootServices = Table->BootServices;
 
   PrintRebarFunctionCount(RebarFunctionCount);
-  RunCountdown(BOOT_COUNTDOWN_SECONDS, Table->ConIn);
+  const BootMode Mode = ChooseBootMode(Image);
+  if (Mode.After == AfterReport::WaitForKey && WaitForKey(Table->ConIn) == WaitEnd::KeyPressed) {
+    return BOOT_OPTION_GO_ON_STATUS;
+  }
+  // Without a keyboard a wait falls back to the usual countdown, which ends by itself.
+  const UINT32 Seconds =
+      Mode.After == AfterReport::Countdown ? Mode.CountdownSeconds : BOOT_COUNTDOWN_SECONDS;
+  if (Seconds > 0) {
+    RunCountdown(Seconds, Table->ConIn);
+  }
   return BOOT_OPTION_GO_ON_STATUS;
 }

@@ -1,6 +1,13 @@
 # Sources of the boot image's own part: the entry point, the count line and the countdown. The
 # image adds the driver's and the print subsystem's sources to them.
 set(RBAR_BOOT_SOURCES
+  ${CMAKE_SOURCE_DIR}/boot/AnnotatedConsole.cpp
   ${CMAKE_SOURCE_DIR}/boot/BootCountdown.cpp
   ${CMAKE_SOURCE_DIR}/boot/BootEntry.cpp
+  ${CMAKE_SOURCE_DIR}/boot/BootMode.cpp
+  ${CMAKE_SOURCE_DIR}/boot/RootBridgeRecorder.cpp
 )
+
+# The boot image copies firmware tables and records; general registers only, so that no copy
+# becomes SSE code (U-Boot's x86-64 UEFI resets on it). Code that runs once, built for size.
+set_source_files_properties(${RBAR_BOOT_SOURCES} PROPERTIES EFI_COMPILE_OPTIONS "-mgeneral-regs-only;-Oz")

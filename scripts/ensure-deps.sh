@@ -27,6 +27,10 @@ requirements=(
   # dpkg-shlibdeps, which finds the Debian package's dependencies.
   "cmd:dpkg-shlibdeps:dpkg-dev"
   "file:/usr/include/nlohmann/json.hpp:nlohmann-json3-dev"
+  # The USB stick image: partition table, FAT32 and its files, all written into a plain file.
+  "file:/usr/sbin/sgdisk:gdisk"
+  "file:/usr/sbin/mkfs.fat:dosfstools"
+  "cmd:mcopy:mtools"
   # Sanitizer and libFuzzer runtimes for clang.
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a:libclang-rt-14-dev"
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.ubsan_standalone-x86_64.a:libclang-rt-14-dev"

@@ -5,15 +5,13 @@
 #include <array>
 #include <charconv>
 
+#include "boot/SizeIndexWords.h"
+
 namespace {
 
 // The words of a BAR line, numbers in between.
 constexpr std::array<std::string_view, 4> BAR_LINE_WORDS = {"BAR", "RBAR CURRENT", "RBAR MAX",
                                                             "RBAR NEW"};
-
-// Size index n stands for 1 MB x 2^n; every ten indexes the unit grows by 1024.
-constexpr uint32_t INDEXES_PER_UNIT = 10;
-constexpr std::array<std::string_view, 6> SIZE_UNITS = {"MB", "GB", "TB", "PB", "EB", "ZB"};
 
 // Indent of the sizes line below a BAR line.
 constexpr std::string_view SIZES_INDENT = "  ";
@@ -80,12 +78,11 @@ std::optional<BarLine> ParseBarLine(std::string_view Line) {
 }
 
 std::string SizeIndexText(uint32_t Index) {
-  const uint32_t Unit = Index / INDEXES_PER_UNIT;
-  if (Unit >= SIZE_UNITS.size()) {
-    return "2^" + std::to_string(Index) + " MB";
+  const SizeWords Words = SizeIndexWords(Index);
+  if (Words.Unit == nullptr) {
+    return "2^" + std::to_string(Words.Count) + " MB";
   }
-  const uint32_t Count = 1U << (Index % INDEXES_PER_UNIT);
-  return std::to_string(Count) + " " + std::string(SIZE_UNITS[Unit]);
+  return std::to_string(Words.Count) + " " + Words.Unit;
 }
 
 std::string RenderReport(const std::vector<ConsoleWrite> &Writes, const PreviewImage &Image,

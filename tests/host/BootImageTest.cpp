@@ -8,6 +8,7 @@
 #include "boot/BootEntry.h"
 #include "boot/BootStatus.h"
 #include "driver/DriverGlobals.h"
+#include "firmware/LoadedImage.h"
 #include "tests/host/HostTestSupport.h"
 #include "tests/host/ScanMachines.h"
 
@@ -149,7 +150,7 @@ TEST(BootCountdownTest, TicksEndAndTimeHeldOnEachKeyboard) {
 }
 
 // On a 20-device machine the boot image makes exactly the driver's reads and prints exactly the
-// driver's report, followed by its own lines.
+// driver's report lines, annotated, followed by its own lines.
 TEST(BootCountdownTest, SurveyIsTheDriversOwn) {
   const ScanMachine Machine = TwentyDeviceMachine();
   HostPlatform Driver;
@@ -173,9 +174,12 @@ TEST(BootCountdownTest, SurveyIsTheDriversOwn) {
     EXPECT_EQ(BootBridge.Reads[Index].Address, DriverBridge.Reads[Index].Address) << Index;
     EXPECT_EQ(BootBridge.Reads[Index].Width, DriverBridge.Reads[Index].Width) << Index;
   }
-  EXPECT_EQ(Boot.ConsoleText(), Report +
-                                    "rbar-survey: 4 functions with a Resizable BAR found\r\n"
-                                    "\rBoot continues in 5 s; press any key to continue now.\r\n");
+  // Less the annotation's lines (function headers, sizes in words), the console is the report.
+  static const std::regex Annotation("[0-9a-f]{4}:[0-9a-f]{2}:[0-9a-f]{2}\\.[0-7] "
+                                     "[0-9a-f]{4}:[0-9a-f]{4}\r\n|  [^\r]* -> [^\r]*\r\n");
+  EXPECT_EQ(std::regex_replace(Boot.ConsoleText(), Annotation, ""),
+            Report + "rbar-survey: 4 functions with a Resizable BAR found\r\n"
+                     "\rBoot continues in 5 s; press any key to continue now.\r\n");
   EXPECT_TRUE(Driver.Check().empty());
   EXPECT_TRUE(Boot.Check().empty());
 }
@@ -198,6 +202,73 @@ TEST(BootCountdownTest, CountLineAgreesWithItsNumber) {
   }
   SystemTable = nullptr;
   BootServices = nullptr;
+}
+
+} // namespace
+
+namespace {
+
+// The load options "wait" on the image's handle, as the firmware's loaded image protocol gives
+// them; the host platform's other protocols as they are.
+EFI_LOADED_IMAGE_PROTOCOL WaitImage{};
+EFI_HANDLE_PROTOCOL PlatformHandleProtocol = nullptr;
+
+EFI_STATUS EFIAPI HandleProtocolWithWaitImage(EFI_HANDLE Handle, const EFI_GUID *Protocol,
+                                              void **Interface) {
+  if (GuidsEqual(*Protocol, EFI_LOADED_IMAGE_PROTOCOL_GUID)) {
+    *Interface = &WaitImage;
+    return EFI_SUCCESS;
+  }
+  return PlatformHandleProtocol(Handle, Protocol, Interface);
+}
+
+struct WaitRow {
+  const char *Name;
+  std::deque<uint64_t> Arrivals;
+  bool Broken;
+  bool WithKeyboard;
+  // What follows the count line, and the clock time when the image returns.
+  std::string Tail;
+  uint64_t Held;
+};
+
+const std::string FALLBACK_COUNTDOWN =
+    "\rBoot continues in 5 s; press any key to continue now."
+    "\rBoot continues in 4 s; press any key to continue now."
+    "\rBoot continues in 3 s; press any key to continue now."
+    "\rBoot continues in 2 s; press any key to continue now."
+    "\rBoot continues in 1 s; press any key to continue now.\r\n";
+
+const WaitRow WAIT_ROWS[] = {
+    {"key after a minute",
+     {60 * SECOND + POLL / 2},
+     false,
+     true,
+     "Press any key to continue booting.\r\n",
+     60 * SECOND + POLL},
+    {"no keyboard: countdown", {}, false, false, FALLBACK_COUNTDOWN, 5 * SECOND},
+    {"broken keyboard: countdown", {}, true, true, FALLBACK_COUNTDOWN, 5 * SECOND},
+};
+
+TEST(BootWaitTest, WaitsForAKeyOrFallsBackToTheCountdown) {
+  static const std::u16string Options = u"wait";
+  WaitImage.LoadOptions = Options.data();
+  WaitImage.LoadOptionsSize = static_cast<UINT32>(Options.size() * sizeof(char16_t));
+  for (const WaitRow &Row : WAIT_ROWS) {
+    SCOPED_TRACE(Row.Name);
+    HostPlatform Platform;
+    ScriptedKeyboard Keyboard;
+    Keyboard.Arrivals = Row.Arrivals;
+    Keyboard.Broken = Row.Broken;
+    Attach(Platform, Keyboard, Row.WithKeyboard);
+    PlatformHandleProtocol = Platform.BootServices.HandleProtocol;
+    Platform.BootServices.HandleProtocol = HandleProtocolWithWaitImage;
+
+    EXPECT_EQ(BootEntry(Platform.ImageHandle, &Platform.SystemTable), BOOT_OPTION_GO_ON_STATUS);
+    EXPECT_EQ(Platform.ConsoleText(),
+              "rbar-survey: 0 functions with a Resizable BAR found\r\n" + Row.Tail);
+    EXPECT_EQ(Keyboard.Now, Row.Held);
+  }
 }
 
 } // namespace

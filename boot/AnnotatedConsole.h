@@ -1,0 +1,22 @@
+// The annotated report on the firmware console: a text output protocol in front of ConOut that
+// passes the survey's lines through unchanged and adds, as rbar-survey --annotate does, a line
+// "SSSS:BB:DD.F vvvv:dddd" before the lines of each function and, after each BAR line, the
+// current and proposed size in words ("  256 MB -> 8 GB").
+#pragma once
+
+#include "firmware/SystemTable.h"
+
+// Copies of the system table and boot services the survey runs on: ConOut is the annotating
+// console in front of Real's, and root bridges come through the recorder (RootBridgeRecorder.h).
+struct AnnotatingTables {
+  EFI_SYSTEM_TABLE System;
+  EFI_BOOT_SERVICES BootServices;
+};
+
+// Fills Tables from Real and returns the system table to hand to the survey. The annotating
+// console writes to Real's ConOut (none: nothing is written).
+EFI_SYSTEM_TABLE *AnnotatingSystemTable(const EFI_SYSTEM_TABLE &Real, AnnotatingTables &Tables);
+
+// The size line for a BAR line (a NUL-terminated UCS-2 string, CR LF or LF ended or not), or
+// false when String is not a BAR line. Current and Proposed receive its size indexes.
+bool ParseBarLineSizes(const CHAR16 *String, UINT32 &Current, UINT32 &Proposed);
