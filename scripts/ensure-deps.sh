@@ -34,13 +34,9 @@ requirements=(
   # Sanitizer and libFuzzer runtimes for clang.
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a:libclang-rt-14-dev"
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.ubsan_standalone-x86_64.a:libclang-rt-14-dev"
-  # Boot-path tests: shellcheck on every shell script; disk images made without root; GRUB,
-  # systemd-boot and efibootmgr from Debian (the Linux guest's packages are downloaded by the
-  # test, with apt-get download).
+  # Boot-path tests: shellcheck on every shell script; the Linux guest's initramfs (its
+  # packages are downloaded by the test, with apt-get download); GRUB and systemd-boot.
   "cmd:shellcheck:shellcheck"
-  "cmd:sgdisk:gdisk"
-  "cmd:mkfs.fat:dosfstools"
-  "cmd:mcopy:mtools"
   "cmd:cpio:cpio"
   "cmd:grub-mkstandalone:grub-common"
   "file:/usr/lib/grub/x86_64-efi/chain.mod:grub-efi-amd64-bin"

@@ -1,16 +1,15 @@
 """Disk images for the boot-path tests: one GPT partition of type EFI system, FAT32, made
-without root (sgdisk, mkfs.fat, mtools)."""
+without root by scripts/make-usb-image.sh; files are added or replaced later with mtools."""
 
 import os
 import re
+import shutil
 import subprocess
+import tempfile
 
-DISK_BYTES = 64 << 20
+# Where make-usb-image.sh starts the partition.
 PARTITION_OFFSET = 1 << 20
-# The FAT32 file system in KiB: from sector 2048 to the sector before the backup GPT's.
-FILE_SYSTEM_KIB = 64495
-VOLUME_ID = "52424152"
-TOOLS = {"sgdisk": "gdisk", "mkfs.fat": "dosfstools", "mcopy": "mtools"}
+MAKE_IMAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "make-usb-image.sh")
 
 
 def run(command):
@@ -24,12 +23,12 @@ def run(command):
 def make_esp_disk(path, files):
     """Writes the disk image at path; files maps a path on the partition (with / separators) to
     the host file to copy there. Returns the volume serial as GRUB names it: XXXX-XXXX."""
-    with open(path, "wb") as disk:
-        disk.truncate(DISK_BYTES)
-    run(["sgdisk", "-o", "-n", "1:2048:0", "-t", "1:ef00", path])
-    run(["mkfs.fat", "-F", "32", "-i", VOLUME_ID, f"--offset={PARTITION_OFFSET // 512}", path,
-         str(FILE_SYSTEM_KIB)])
-    add_files(path, files)
+    with tempfile.TemporaryDirectory() as folder:
+        for name, source in files.items():
+            target = os.path.join(folder, name)
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            shutil.copyfile(source, target)
+        run(["sh", MAKE_IMAGE, path, folder])
     return volume_serial(path)
 
 
@@ -58,10 +57,3 @@ def volume_serial(path):
         raise RuntimeError(f"minfo shows no volume serial for {path}")
     return f"{serial.group(1)[:4]}-{serial.group(1)[4:]}".upper()
 
-
-def read_file(path, name):
-    """The bytes of a file on the disk's partition, or None when it is missing."""
-    done = subprocess.run(["mtype", "-i", f"{path}@@{PARTITION_OFFSET}", "::/" + name],
-                          capture_output=True, check=False,
-                          env=dict(os.environ, MTOOLS_SKIP_CHECK="1"))
-    return done.stdout if done.returncode == 0 else None
