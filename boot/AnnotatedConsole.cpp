@@ -28,7 +28,9 @@ constexpr CHAR16 HEX_DIGITS[] = u"0123456789abcdef";
 constexpr UINT32 HEX_DIGIT_BITS = 4;
 constexpr UINT32 HEX_DIGIT_MASK = 0xF;
 // "SSSS:BB:DD.F vvvv:dddd", CR LF and the terminator.
-constexpr UINTN HEADER_CHARS = 24;
+constexpr UINTN HEADER_CHARS = SEGMENT_DIGITS + 1 + BUS_DIGITS + 1 + DEVICE_DIGITS + 1 +
+                               FUNCTION_DIGITS + 1 + ID_DIGITS + 1 + ID_DIGITS + 2 + 1;
+static_assert(HEADER_CHARS == 25);
 
 struct AnnotatingConsole {
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL Protocol;

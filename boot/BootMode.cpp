@@ -84,7 +84,8 @@ bool CountdownSeconds(const CHAR16 *Word, UINTN Count, UINT32 &Seconds) {
 // Names a word not understood on the console, cut to OPTION_WORD_SHOWN_CHARS characters.
 void ReportUnknownWord(const CHAR16 *Word, UINTN Count) {
   CHAR16 Shown[OPTION_WORD_SHOWN_CHARS + 1];
-  const UINTN Kept = Count < OPTION_WORD_SHOWN_CHARS ? Count : OPTION_WORD_SHOWN_CHARS;
+  const bool Cut = Count > OPTION_WORD_SHOWN_CHARS;
+  const UINTN Kept = Cut ? OPTION_WORD_SHOWN_CHARS : Count;
   for (UINTN Index = 0; Index < Kept; ++Index) {
     Shown[Index] = Word[Index];
   }

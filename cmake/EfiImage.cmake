@@ -77,6 +77,11 @@ function(add_efi_image NAME)
     if(NOT source_options)
       set(source_options)
     endif()
+    # And options for one processor's image only, in EFI_COMPILE_OPTIONS_<arch>.
+    get_source_file_property(arch_options ${source} EFI_COMPILE_OPTIONS_${ARG_ARCH})
+    if(arch_options)
+      list(APPEND source_options ${arch_options})
+    endif()
     cmake_path(GET object PARENT_PATH object_dir)
     add_custom_command(
       OUTPUT ${object}

@@ -11,8 +11,8 @@ OVMF on one variable store and one disk:
 - linux-once, linux-always, linux-remove: rbar-survey-boot run in a Linux guest
   (firmware_linux_guest), the fixture bridges a driver option the guest makes with efibootmgr.
 
-A boot that shows the boot image must print exactly the expected report (annotation lines set
-aside), then its count line;
+A boot that shows the boot image must print exactly the expected (annotated) report, then its
+count line;
 the runner presses a key once the count line shows (and again while the image has not returned,
 whatever mode it waits in), and the boot loader or firmware must then have control again.
 """
@@ -25,6 +25,7 @@ import tempfile
 import time
 
 import firmware_disk
+import firmware_usb
 import firmware_linux_guest as guest
 
 PATHS = ("grub", "systemd-boot", "linux-once", "linux-always", "linux-remove")
@@ -35,10 +36,6 @@ GRUB_BACK = "rbar-grub: GRUB has control again"
 FIXTURE_FOLDER = "EFI/fixture"
 COUNT_LINE = re.compile(r"rbar-survey: (\d+) functions? with a Resizable BAR found\r\n")
 COUNT_BYTES = re.compile(rb"rbar-survey: \d+ functions? with a Resizable BAR found\r\n")
-# Lines the boot image may add around the driver's report lines, as rbar-survey --annotate
-# does: a function's address and IDs before its lines, a BAR's sizes in words after its line.
-ANNOTATION = re.compile(r"[0-9a-f]{4}:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7] [0-9a-f]{4}:[0-9a-f]{4}"
-                        r"|  \S.* -> \S.*")
 # Seconds between keys while the boot image has not returned.
 KEY_REPEAT = 1.5
 
@@ -183,11 +180,11 @@ def check_boot(runner, arguments, boot, number, text):
     start = re.search(boot.start, text)
     if start is None or count is None or count.start() < start.end():
         raise Check(f"boot {number}: the boot image did not show its report")
-    shown = text[start.end():count.start()].split("\r\n")
-    if shown.pop():
-        raise Check(f"boot {number}: report line not ended by CR LF: {shown!r}")
-    report = [line for line in shown if not ANNOTATION.fullmatch(line)]
-    runner.check_report(report, runner.expected_lines(arguments.expect))
+    report = text[start.end():count.start()].split("\r\n")
+    if report.pop():
+        raise Check(f"boot {number}: report line not ended by CR LF: {report!r}")
+    runner.check_report(report, runner.expected_lines(arguments.expect)
+                        + firmware_usb.expected_annotated(arguments, runner.RunError))
     found = int(count.group(1))
     if arguments.expect_rebar_functions is not None and found != arguments.expect_rebar_functions:
         raise Check(f"boot {number}: count line gives {found} functions, "

@@ -36,6 +36,7 @@ import threading
 import time
 
 import firmware_boot_paths
+import firmware_usb
 
 # An emulated machine: the emulator, its machine arguments, the firmware's code and variable
 # store, and the Debian packages that provide the emulator and the firmware.
@@ -120,6 +121,7 @@ def parse_arguments():
                         help="with --boot-option: press a key when its countdown shows")
     parser.add_argument("--expect-rebar-functions", type=int, metavar="N",
                         help="with --boot-option: the count its last line must give")
+    firmware_usb.add_arguments(parser)
     parser.add_argument("--ovmf-code", metavar="FILE",
                         help="firmware code (default: the --arch machine's OVMF or AAVMF)")
     parser.add_argument("--ovmf-vars", metavar="FILE",
@@ -136,12 +138,17 @@ def parse_arguments():
             machine=["-machine", arguments.machine, "-m", "256"])
     arguments.ovmf_code = arguments.ovmf_code or arguments.platform.firmware_code
     arguments.ovmf_vars = arguments.ovmf_vars or arguments.platform.firmware_vars
+    if arguments.expect_annotated and not arguments.annotate_tool:
+        parser.error("--expect-annotated needs --annotate-tool")
     if arguments.path is not None:
         if arguments.image or not arguments.boot_option:
             parser.error("--path boots the --boot-option image, without --image")
+    elif arguments.usb_stick is not None:
+        if arguments.image or arguments.boot_option or arguments.boot_key:
+            parser.error("--usb-stick excludes --image, --boot-option and --boot-key")
     elif arguments.boot_option is None:
         if not arguments.image:
-            parser.error("give --image, or --boot-option")
+            parser.error("give --image, --boot-option or --usb-stick")
         if arguments.driver_option or arguments.boot_key or arguments.expect_rebar_functions:
             parser.error("--driver-option, --boot-key and --expect-rebar-functions need "
                          "--boot-option")
@@ -172,6 +179,8 @@ def check_platform(arguments):
 
 def all_images(arguments):
     """Every image the drive holds, in load order."""
+    if arguments.usb_stick is not None:
+        return arguments.driver_option + [arguments.usb_stick]
     if arguments.boot_option is None:
         return arguments.image
     return arguments.driver_option + [arguments.boot_option]
@@ -262,15 +271,20 @@ class ConsoleEcho:
 
 class KeyPlan:
     """Which keys to send as the console grows: the skip key at the first of the shell's
-    countdowns (at each one with every_countdown), and one key when the fragment boot_key_at
-    first shows. Records when each chunk of the console arrived."""
+    countdowns (at each one with every_countdown), and one key boot_key_delay seconds after the
+    fragment boot_key_at first shows. Records when each chunk of the console arrived, and when
+    that key was sent (seconds from the start, like the arrivals)."""
 
-    def __init__(self, every_countdown=False, boot_key_at=None):
+    def __init__(self, every_countdown=False, boot_key_at=None, boot_key_delay=0.0):
         self.every_countdown = every_countdown
         self.boot_key_at = boot_key_at
+        self.boot_key_delay = boot_key_delay
+        self.boot_key_seen = None
         self.countdowns_answered = 0
         self.boot_key_sent = False
+        self.key_sent_at = None
         self.arrivals = []
+        self.started = time.monotonic()
 
     def keys_for(self, console):
         keys = b""
@@ -280,8 +294,12 @@ class KeyPlan:
             keys += SKIP_KEY
             self.countdowns_answered = wanted
         if self.boot_key_at is not None and not self.boot_key_sent and self.boot_key_at in console:
-            keys += SKIP_KEY
-            self.boot_key_sent = True
+            now = time.monotonic()
+            self.boot_key_seen = self.boot_key_seen or now
+            if now - self.boot_key_seen >= self.boot_key_delay:
+                keys += SKIP_KEY
+                self.boot_key_sent = True
+                self.key_sent_at = now - self.started
         return keys
 
     def arrived(self, offset):
@@ -309,7 +327,7 @@ def read_console(process, descriptor, console, echo, timeout, started, keys):
             console += chunk
             keys.arrivals.append((len(console), time.monotonic() - started))
             echo.update(console)
-        # Also while the console is quiet: a key plan may repeat a key until something shows.
+        # A delayed or repeated key may fall due while the console is quiet.
         send = keys.keys_for(console)
         if send:
             try:
@@ -333,6 +351,7 @@ def run_qemu(command, timeout, show, keys=None):
     echo = ConsoleEcho(show)
     descriptor = process.stdout.fileno()
     keys = keys or KeyPlan()
+    keys.started = started
     try:
         failure = read_console(process, descriptor, console, echo, timeout, started, keys)
     except BaseException:
@@ -484,8 +503,9 @@ def check_boot_run(arguments, console, text, keys, seconds):
         raise RunError(f"report line not ended by CR LF before the count line: {report!r}")
     if arguments.expect_empty:
         check_report(report, [])
-    elif arguments.expect:
-        check_report(report, expected_lines(arguments.expect))
+    elif arguments.expect or arguments.expect_annotated:
+        check_report(report, expected_lines(arguments.expect)
+                     + firmware_usb.expected_annotated(arguments, RunError))
     found = int(count.group(1))
     if arguments.expect_rebar_functions is not None and found != arguments.expect_rebar_functions:
         raise RunError(f"count line gives {found} functions with a Resizable BAR, "
@@ -515,6 +535,10 @@ def main():
         check_platform(arguments)
         if arguments.path is not None:
             return firmware_boot_paths.run_path(sys.modules[__name__], arguments)
+        if arguments.usb_stick is not None:
+            with tempfile.TemporaryDirectory(prefix="run-firmware-") as directory:
+                print(firmware_usb.run(arguments, sys.modules[__name__], directory))
+            return 0
         with tempfile.TemporaryDirectory(prefix="run-firmware-") as directory:
             if arguments.boot_option is None:
                 drive = prepare_drive(directory, arguments.image)

@@ -1,0 +1,177 @@
+"""The USB stick run of run-firmware.py: the stick image booted as the firmware's first boot
+option, as a USB drive, with no shell starting it.
+
+Two QEMU runs of the same machine, the stick and a FAT drive attached, share one variable store.
+On a fresh store the firmware makes a boot option for each drive, the stick's first, and starts
+\\EFI\\BOOT\\BOOT*.EFI from it by itself. In the first run the key is pressed at its wait line;
+the firmware goes on to the shell, whose startup.nsh adds each --driver-option image as a driver
+load option, leaves done.txt on the FAT drive and powers off. In the second run the firmware
+loads the driver options, then starts the stick again, now behind the fixture bridges; the key
+is pressed USB_KEY_DELAY seconds after the wait line shows; once the image returns, the firmware
+goes on to its next boot options, at last the shell, whose startup.nsh finds done.txt and powers
+off. (QEMU's bootindex on the stick does not help: OVMF then made no boot option for it.)
+
+Checked: the report between the boot manager's start line and the count line (exact lines, with
+--expect-annotated: rbar-survey --annotate's output for each dump, its domain set to the fixture
+bridge's segment), the count, the wait line, that the image returned only after the key, with
+Aborted, and that the firmware went on.
+"""
+
+import os
+import re
+import shutil
+import subprocess
+
+# The stick's own files are never changed: the test boots the image as it is built.
+USB_KEY_DELAY = 2.0
+WAIT_LINE = "Press any key to continue booting."
+FIRST_BOOT = "run-firmware: first boot"
+SECOND_BOOT = "run-firmware: second boot"
+DONE_FILE = "done.txt"
+# The boot manager's lines around the stick's boot option (OVMF and AAVMF name it after the
+# drive: "UEFI QEMU QEMU USB HARDDRIVE ...").
+STICK_STARTED = re.compile(r'BdsDxe: starting (Boot[0-9A-F]{4}) "([^"]*USB[^"]*)" from .*?\r\n')
+STICK_RETURNED = r'BdsDxe: failed to start {option} "[^"]*" from .*?: (.*?)\r\n'
+NEXT_OPTION = re.compile(r"BdsDxe: (?:loading|starting) Boot[0-9A-F]{4} ")
+# A fixture function header of rbar-survey --annotate: "DDDD:BB:DD.F vvvv:dddd".
+HEADER = re.compile(r"^[0-9a-f]{4}(:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7] [0-9a-f]{4}:[0-9a-f]{4})$")
+
+
+def add_arguments(parser):
+    parser.add_argument("--usb-stick", metavar="IMAGE",
+                        help="raw disk image booted as a USB drive, first in the boot order, "
+                             "behind the --driver-option images; two runs")
+    parser.add_argument("--expect-annotated", action="append", default=[],
+                        metavar="SEGMENT:DUMP",
+                        help="with --usb-stick or --boot-option: the expected report lines are "
+                             "rbar-survey --annotate's for DUMP, in the fixture bridge of "
+                             "SEGMENT; repeat, in order")
+    parser.add_argument("--annotate-tool", metavar="FILE",
+                        help="the rbar-survey program that --expect-annotated runs")
+
+
+def expected_annotated(arguments, run_error):
+    """The annotated report of each --expect-annotated dump, headers moved to its segment."""
+    lines = []
+    for pair in arguments.expect_annotated:
+        segment, dump = pair.split(":", 1)
+        result = subprocess.run([arguments.annotate_tool, "--annotate", "--dump", dump],
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                check=False)
+        if result.returncode != 0:
+            raise run_error(f"{arguments.annotate_tool} --annotate --dump {dump}: "
+                            f"{result.stderr.strip()}")
+        for line in result.stdout.splitlines():
+            header = HEADER.match(line)
+            lines.append(f"{int(segment):04x}{header.group(1)}" if header else line)
+    return lines
+
+
+# Marks the FAT drive: the shell may map the stick before it (AAVMF does).
+DRIVE_MARK = "run-firmware.txt"
+SHELL_DRIVES = ("fs0", "fs1")
+
+
+def prepare_drive(directory, drivers):
+    """The FAT directory: the drivers, and a startup.nsh (CR LF) that makes its own drive the
+    current one, adds the drivers as driver options in the first run and powers off in both."""
+    drive = os.path.join(directory, "drive")
+    os.mkdir(drive)
+    with open(os.path.join(drive, DRIVE_MARK), "w", encoding="ascii") as mark:
+        mark.write("the FAT drive of a USB stick run\n")
+    lines = []
+    for name in SHELL_DRIVES:
+        lines += [f"if exist {name}:\\{DRIVE_MARK} then", f"  {name}:", "endif"]
+    lines += [f"if exist {DONE_FILE} then", f"  echo {SECOND_BOOT}", "  reset -s", "endif",
+              f"echo {FIRST_BOOT}"]
+    for number, image in enumerate(drivers):
+        name = os.path.basename(image)
+        shutil.copyfile(image, os.path.join(drive, name))
+        lines.append(f'bcfg driver add {number} {name} "{name}"')
+    lines += [f"echo done > {DONE_FILE}", "reset -s"]
+    with open(os.path.join(drive, "startup.nsh"), "wb") as script:
+        script.write("".join(line + "\r\n" for line in lines).encode("ascii"))
+    return drive
+
+
+def run(arguments, firmware, directory):
+    """Both runs; returns the PASS line. firmware is run-firmware's module namespace."""
+    drive = prepare_drive(directory, arguments.driver_option)
+    variables = os.path.join(directory, "VARS.fd")
+    shutil.copyfile(arguments.ovmf_vars, variables)
+    stick = os.path.join(directory, "stick.img")
+    shutil.copyfile(arguments.usb_stick, stick)
+    command = firmware.qemu_command(arguments, drive, variables) + [
+        "-device", "qemu-xhci,id=usb",
+        "-drive", f"if=none,id=stick,format=raw,file={stick}",
+        "-device", "usb-storage,bus=usb.0,drive=stick"]
+
+    console, seconds, failure = firmware.run_qemu(
+        command, arguments.timeout, arguments.show,
+        firmware.KeyPlan(every_countdown=True, boot_key_at=WAIT_LINE.encode("ascii")))
+    first = firmware.strip_escapes(console).decode("utf-8", "replace")
+    if failure is None and re.search(rf"^{FIRST_BOOT}\r$", first, re.MULTILINE) is None:
+        failure = "the first run's startup.nsh never ran"
+    if failure is not None:
+        raise firmware.RunError(f"first run: {failure}\n--- console ---\n"
+                                + firmware.console_tail(first))
+
+    keys = firmware.KeyPlan(every_countdown=True, boot_key_at=WAIT_LINE.encode("ascii"),
+                            boot_key_delay=USB_KEY_DELAY)
+    console, seconds, failure = firmware.run_qemu(command, arguments.timeout, arguments.show, keys)
+    if arguments.log:
+        with open(arguments.log, "wb") as log:
+            log.write(console)
+    text = firmware.strip_escapes(console).decode("utf-8", "replace")
+    if failure is not None:
+        raise firmware.RunError(f"second run: {failure}\n--- console ---\n"
+                                + firmware.console_tail(text))
+    return check_second_run(arguments, firmware, console, text, keys, seconds)
+
+
+def check_second_run(arguments, firmware, console, text, keys, seconds):
+    # The driver options are loaded before any boot option.
+    started = STICK_STARTED.search(text)
+    if started is None:
+        raise firmware.RunError("the firmware never started the stick\n--- console ---\n"
+                                + firmware.console_tail(text))
+    count = firmware.COUNT_LINE.search(text, started.end())
+    if count is None:
+        raise firmware.RunError("the boot image printed no count line\n--- console ---\n"
+                                + firmware.console_tail(text))
+    report = text[started.end():count.start()].split("\r\n")
+    if report.pop():
+        raise firmware.RunError(f"report line not ended by CR LF before the count line: {report!r}")
+    expected = firmware.expected_lines(arguments.expect)
+    if arguments.expect_annotated:
+        expected += expected_annotated(arguments, firmware.RunError)
+    if arguments.expect or arguments.expect_annotated or arguments.expect_empty:
+        firmware.check_report(report, expected)
+    found = int(count.group(1))
+    if arguments.expect_rebar_functions is not None and found != arguments.expect_rebar_functions:
+        raise firmware.RunError(f"count line gives {found} functions with a Resizable BAR, "
+                                f"{arguments.expect_rebar_functions} expected")
+    wait = text[count.end():count.end() + len(WAIT_LINE) + 2]
+    if wait != WAIT_LINE + "\r\n":
+        raise firmware.RunError(f"no wait line after the count line: {wait!r}")
+    after = count.end() + len(wait)
+    returned = re.compile(STICK_RETURNED.format(option=started.group(1))).match(text, after)
+    if returned is None or returned.group(1) != "Aborted":
+        raise firmware.RunError("the firmware did not go on after the stick: "
+                                f"{text[after:after + 200]!r}")
+    if NEXT_OPTION.search(text, returned.end()) is None or re.search(
+            rf"^{SECOND_BOOT}\r$", text[returned.end():], re.MULTILINE) is None:
+        raise firmware.RunError("no boot option followed the stick\n--- console ---\n"
+                                + firmware.console_tail(text))
+    loaded, _ = firmware.arrival(console, keys, rb"BdsDxe: loading Boot[0-9A-F]{4} \"[^\"]*USB")
+    shown, _ = firmware.arrival(console, keys, re.escape(WAIT_LINE.encode("ascii")))
+    gone_on, _ = firmware.arrival(console, keys, rb"BdsDxe: failed to start Boot[0-9A-F]{4} "
+                                                 rb"\"[^\"]*USB")
+    if keys.key_sent_at is None or gone_on < keys.key_sent_at:
+        raise firmware.RunError(f"the image returned {gone_on - shown:.1f} s after its wait "
+                                "line, before the key was pressed")
+    return (f"run-firmware: PASS: {os.path.basename(arguments.usb_stick)} as a USB drive: "
+            f"{len(report)} report lines, {found} functions with a Resizable BAR, waited "
+            f"{gone_on - shown:.1f} s for the key, returned {returned.group(1)}, then the next "
+            f"boot option; wait line {shown:.1f} s after QEMU started, {shown - loaded:.1f} s after "
+            f"the stick's loading; second QEMU run {seconds:.1f} s")
