@@ -134,8 +134,8 @@ OTHER_ENTRY = "title Debian\nlinux /vmlinuz\n"
 # --- Running the boots ---------------------------------------------------------------------
 
 def report_keys(runner, back):
-    """The runner's key plan (the shell's countdowns answered) plus a key once the count line
-    shows, repeated until the line that proves control came back."""
+    """The runner's key plan (the shell's countdowns answered) plus a key once a count line
+    shows, repeated until the line that proves control came back follows the last one."""
 
     class ReportKeys(runner.KeyPlan):
         def __init__(self):
@@ -144,9 +144,10 @@ def report_keys(runner, back):
 
         def keys_for(self, console):
             keys = super().keys_for(console)
-            count = COUNT_BYTES.search(console)
-            if count is None or back is None:
+            counts = list(COUNT_BYTES.finditer(console))
+            if not counts or back is None:
                 return keys
+            count = counts[-1]
             if re.search(back.encode("ascii"), console[count.end():]):
                 return keys
             now = time.monotonic()
@@ -180,6 +181,8 @@ def check_boot(runner, arguments, boot, number, text):
     start = re.search(boot.start, text)
     if start is None or count is None or count.start() < start.end():
         raise Check(f"boot {number}: the boot image did not show its report")
+    if len(COUNT_LINE.findall(text)) != 1:
+        raise Check(f"boot {number}: the boot image ran more than once")
     report = text[start.end():count.start()].split("\r\n")
     if report.pop():
         raise Check(f"boot {number}: report line not ended by CR LF: {report!r}")
