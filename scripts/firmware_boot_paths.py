@@ -12,9 +12,9 @@ OVMF on one variable store and one disk:
   (firmware_linux_guest), the fixture bridges a driver option the guest makes with efibootmgr.
 
 A boot that shows the boot image must print exactly the expected (annotated) report, then its
-count line;
-the runner presses a key once the count line shows (and again while the image has not returned,
-whatever mode it waits in), and the boot loader or firmware must then have control again.
+count line, once; the runner presses a key once the count line shows (and again while the image
+has not returned, whatever mode it waits in), and the boot loader or firmware must then have
+control again.
 """
 
 import os
@@ -111,8 +111,10 @@ rbar-survey-boot always
 rbar-survey-boot remove
 efibootmgr -v >/tmp/after
 diff /tmp/before /tmp/after
-[ ! -e /boot/efi/EFI/rbar-survey ] && [ ! -e """ + ENTRY + """ ]
-[ -f /boot/efi/EFI/fixture/FixtureBridges.efi ] && [ -f /boot/efi/loader/entries/debian.conf ]
+[ ! -e /boot/efi/EFI/rbar-survey ]
+[ ! -e """ + ENTRY + """ ]
+[ -f /boot/efi/EFI/fixture/FixtureBridges.efi ]
+[ -f /boot/efi/loader/entries/debian.conf ]
 rbar-survey-boot status | grep -x 'boot option: none'
 """),
         Boot("""efibootmgr | grep '^Boot[0-9A-F]\\{4\\}\\* other$'
@@ -159,7 +161,7 @@ def report_keys(runner, back):
     return ReportKeys()
 
 
-def qemu_base(arguments, runner, variables, disk):
+def qemu_base(arguments, variables, disk):
     platform = arguments.platform
     return [platform.qemu, *platform.machine, "-nographic", "-no-reboot", "-net", "none",
             "-serial", "mon:stdio",
@@ -201,8 +203,8 @@ def run_boots(runner, arguments, work, disk, boots):
     """Runs the boots in order on one variable store and disk; prints a line per boot."""
     variables = os.path.join(work, "OVMF_VARS.fd")
     shutil.copyfile(arguments.ovmf_vars, variables)
-    command = qemu_base(arguments, runner, variables, disk)
-    steps = [boot.step for boot in boots if boot.step is not None]
+    command = qemu_base(arguments, variables, disk)
+    steps = {number: boot.step for number, boot in enumerate(boots, 1) if boot.step is not None}
     if steps:
         kernel, base_cpio = guest.guest_base(arguments.guest_cache)
         initrd = os.path.join(work, "initrd.cpio")
@@ -309,7 +311,7 @@ boot
 }}
 """)
     loader = os.path.join(work, "grubx64.efi")
-    runner_check(["grub-mkstandalone", "-O", "x86_64-efi", "-o", loader,
+    run_command(["grub-mkstandalone", "-O", "x86_64-efi", "-o", loader,
                   f"--install-modules={GRUB_MODULES}", "--locales=", "--fonts=", "--themes=",
                   f"boot/grub/grub.cfg={config}"])
     firmware_disk.add_files(disk, {"EFI/BOOT/BOOTX64.EFI": loader})
@@ -361,7 +363,7 @@ def write_text(work, name, text):
     return path
 
 
-def runner_check(command):
+def run_command(command):
     done = subprocess.run(command, capture_output=True, text=True, check=False)
     if done.returncode != 0:
         raise Check(f"{' '.join(command)} failed: {done.stderr.strip()}")

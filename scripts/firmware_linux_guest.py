@@ -18,7 +18,6 @@ import shutil
 import subprocess
 import tempfile
 
-import firmware_disk
 
 KERNEL_PACKAGE = "linux-image-amd64"
 USER_PACKAGES = ["busybox-static", "efibootmgr", "libefiboot1", "libefivar1", "libc6"]
@@ -151,13 +150,14 @@ def guest_base(given_cache):
 def make_initrd(base, output, work, tool, images, steps):
     """The base archive followed by one with init, the command under test at
     /usr/sbin/rbar-survey-boot, the boot images where the package puts them, a bootctl that
-    stands for systemd-boot, and step1.sh, step2.sh... from steps."""
+    stands for systemd-boot, and the step of each boot that has one (steps: boot number to its
+    commands) as step1.sh, step2.sh..."""
     tree = os.path.join(work, "extra")
     placed = {
         "init": (INIT, 0o755),
         "usr/bin/bootctl": (BOOTCTL, 0o755),
     }
-    for number, step in enumerate(steps, 1):
+    for number, step in steps.items():
         placed[f"guest/step{number}.sh"] = (step, 0o644)
     for relative, (text, mode) in placed.items():
         path = os.path.join(tree, relative)
@@ -196,10 +196,3 @@ def disk_arguments(disk):
 def passed_marker(step):
     return f"rbar-guest: step {step} passed"
 
-
-def failed_marker(step):
-    return f"rbar-guest: step {step} failed"
-
-
-def make_disk(path, files):
-    return firmware_disk.make_esp_disk(path, files)

@@ -20,6 +20,9 @@ the driver options, starts the boot image, and, once that returns, the next boot
 shell, whose startup.nsh then finds done.txt, says so and powers off. What the boot image
 printed up to its count line is its report; the run also checks its count line, its countdown
 (run out, or ended by a key with --boot-key) and that the shell came after it.
+
+With --path the boot image is reached without the shell: through GRUB, systemd-boot, or the
+boot options rbar-survey-boot makes in a Linux guest (firmware_boot_paths.py).
 """
 
 import argparse
