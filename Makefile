@@ -9,7 +9,7 @@ SANITIZE_BUILD ?= build-sanitize
 BENCH_BUILD ?= build-bench
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
 
-.PHONY: all deps configure build usb run run-boot run-demo test test-plain test-sanitize bench package clean
+.PHONY: all deps configure build usb run run-boot run-demo test test-plain test-sanitize bench package sign clean
 
 all: build
 
@@ -68,6 +68,11 @@ bench:
 # The Debian package of the tool, the driver image and the manual page: $(BUILD)/rbar-survey_*.deb.
 package: build
 	@cmake --build $(BUILD) --target package
+
+# Every image signed with sbsign into $(BUILD)/signed/ and checked with sbverify:
+# make sign KEY=FILE CERT=FILE (PEM key without passphrase, PEM certificate).
+sign: build
+	@scripts/sign-images.sh $(BUILD) "$(KEY)" "$(CERT)"
 
 clean:
 	@rm -rf $(BUILD) $(SANITIZE_BUILD) $(BENCH_BUILD)

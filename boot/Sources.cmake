@@ -8,7 +8,5 @@ set(RBAR_BOOT_SOURCES
   ${CMAKE_SOURCE_DIR}/boot/RootBridgeRecorder.cpp
 )
 
-# The boot image copies firmware tables and records; general registers only, so that no copy
-# becomes SSE code (U-Boot's x86-64 UEFI resets on it). Code that runs once, built for size.
-set_source_files_properties(${RBAR_BOOT_SOURCES} PROPERTIES EFI_COMPILE_OPTIONS -Oz
-                            EFI_COMPILE_OPTIONS_x86-64 -mgeneral-regs-only)
+# Code that runs once, built for size.
+set_source_files_properties(${RBAR_BOOT_SOURCES} PROPERTIES EFI_COMPILE_OPTIONS -Oz)

@@ -21,6 +21,9 @@ set(EFI_CXX_FLAGS
   # One section per function and constant, so that the link drops what nothing calls or reads.
   -ffunction-sections
   -fdata-sections
+  # Zero-initialized globals in .data's file bytes, not as a section with no file data: shim
+  # refuses an image whose section has no file data (its file offset, 0, lies in the headers).
+  -fno-zero-initialized-in-bss
   -I${CMAKE_SOURCE_DIR}
   -I${CMAKE_BINARY_DIR})
 
@@ -31,14 +34,20 @@ set(EFI_CXX_FLAGS
 # adds a debug directory entry that costs the boot image a 512-byte file block.)
 set(EFI_LINK_FLAGS /opt:ref /opt:icf /merge:.rdata=.text /timestamp:0)
 
+# Every image carries SBAT metadata (a .sbat section), which shim needs to start it.
+set(EFI_SBAT_SOURCE ${CMAKE_BINARY_DIR}/firmware/SbatSection.cpp)
+configure_file(${CMAKE_SOURCE_DIR}/firmware/SbatSection.cpp.in ${EFI_SBAT_SOURCE} @ONLY)
+
 # Per processor: the target, what its firmware asks of the code, and lld-link's machine.
 # x86-64 firmware takes interrupts on the running stack, so nothing may live below the stack
 # pointer (no red zone); AArch64's procedure call convention has no red zone to begin with.
+# x86-64 images use the general registers only: U-Boot's x86-64 UEFI leaves SSE disabled, and
+# there the first SSE instruction (a zeroing xorps, a movaps of a record) resets the machine.
 # On AArch64 the compiler may not merge or widen accesses into unaligned ones, so that the
 # image runs whether or not the firmware leaves alignment checking on.
 set(EFI_ARCHES x86-64 aarch64)
 set(EFI_TARGET_x86-64 x86_64-unknown-windows)
-set(EFI_ARCH_FLAGS_x86-64 -mno-red-zone)
+set(EFI_ARCH_FLAGS_x86-64 -mno-red-zone -mgeneral-regs-only)
 set(EFI_MACHINE_x86-64 x64)
 set(EFI_TARGET_aarch64 aarch64-unknown-windows)
 set(EFI_ARCH_FLAGS_aarch64 -mstrict-align)
@@ -63,7 +72,7 @@ function(add_efi_image NAME)
     set(ARG_ENTRY DriverEntry)
   endif()
   set(objects)
-  foreach(source ${ARG_SOURCES})
+  foreach(source ${ARG_SOURCES} ${EFI_SBAT_SOURCE})
     cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR})
     cmake_path(RELATIVE_PATH source BASE_DIRECTORY ${CMAKE_SOURCE_DIR} OUTPUT_VARIABLE relative)
     if(relative MATCHES "^\\.\\.")
@@ -76,11 +85,6 @@ function(add_efi_image NAME)
     get_source_file_property(source_options ${source} EFI_COMPILE_OPTIONS)
     if(NOT source_options)
       set(source_options)
-    endif()
-    # And options for one processor's image only, in EFI_COMPILE_OPTIONS_<arch>.
-    get_source_file_property(arch_options ${source} EFI_COMPILE_OPTIONS_${ARG_ARCH})
-    if(arch_options)
-      list(APPEND source_options ${arch_options})
     endif()
     cmake_path(GET object PARENT_PATH object_dir)
     add_custom_command(
@@ -100,7 +104,7 @@ function(add_efi_image NAME)
     OUTPUT ${image}
     COMMAND ${EFI_LLD_LINK} /nologo /machine:${EFI_MACHINE_${ARG_ARCH}} /subsystem:${ARG_SUBSYSTEM} /entry:${ARG_ENTRY}
             /nodefaultlib /dynamicbase /debug:none /map:${CMAKE_BINARY_DIR}/${NAME}.map
-            ${EFI_LINK_FLAGS} /out:${image} ${objects}
+            ${EFI_LINK_FLAGS} /include:RbarSbat /out:${image} ${objects}
     DEPENDS ${objects}
     COMMENT "EFI link ${NAME}.efi"
     VERBATIM)

@@ -11,6 +11,16 @@ install(FILES ${CMAKE_BINARY_DIR}/RbarSurvey.efi ${CMAKE_BINARY_DIR}/RbarSurveyA
               ${CMAKE_BINARY_DIR}/RbarSurveyBoot.efi ${CMAKE_BINARY_DIR}/RbarSurveyBootAA64.efi
         DESTINATION lib/${PROJECT_NAME}/efi)
 install(FILES ${CMAKE_SOURCE_DIR}/tools/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The changelog in Debian's form, compressed as Debian installs it (gzip -9 -n: no name or
+# time stamp, so the same file gives the same bytes).
+set(PACKAGE_CHANGELOG ${CMAKE_BINARY_DIR}/changelog.gz)
+add_custom_command(
+  OUTPUT ${PACKAGE_CHANGELOG}
+  COMMAND ${GZIP} -9 -n -c ${CMAKE_SOURCE_DIR}/tools/changelog > ${PACKAGE_CHANGELOG}
+  DEPENDS ${CMAKE_SOURCE_DIR}/tools/changelog
+  VERBATIM)
+add_custom_target(rbar-survey-changelog ALL DEPENDS ${PACKAGE_CHANGELOG})
+install(FILES ${PACKAGE_CHANGELOG} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
@@ -18,11 +28,13 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "rbar-survey maintainers <maintainers@users.noreply.c-seed-63269b4c.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Resizable BAR survey: the UEFI driver's report previewed on Linux")
-set(CPACK_PACKAGE_DESCRIPTION "rbar-survey runs the Resizable BAR survey driver's own code \
-over this machine's PCI configuration space, read through libpci, or over lspci dump files, and \
-prints what the driver would report on the firmware console. The package also holds the driver \
-and boot images for x86-64 and AArch64 UEFI firmware, rbar-survey-boot, which shows the report \
-at the next boot or at every boot through a firmware boot option, and a GRUB menu entry.")
+# Lines of at most 80 characters, as Debian's control files want them.
+set(CPACK_PACKAGE_DESCRIPTION "rbar-survey runs the Resizable BAR survey driver's own code over this
+machine's PCI configuration space, read through libpci, or over lspci dump
+files, and prints what the driver would report on the firmware console. The
+package also holds the driver and boot images for x86-64 and AArch64 UEFI
+firmware; rbar-survey-boot, which shows the report at the next boot or at every
+boot through a firmware boot option; and a GRUB menu entry.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

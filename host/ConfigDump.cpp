@@ -2,12 +2,15 @@
 // or with the decoded lines of `-v`, `-vv`, `-vvv`, `-k` or `-nn`.
 //
 // The text is read strictly, line by line: a function header "[DDDD:]BB:DD.F description",
-// then any number of decoded lines, each starting with a tab, then lines "OFF: xx xx ... xx" of
+// then any number of decoded lines, each indented, then lines "OFF: xx xx ... xx" of
 // 16 bytes each with offsets contiguous from 0, the offset printed as lspci prints it (two hex
 // digits below 0x100, three from there on). The decoded lines say nothing the bytes do not, so
-// they are skipped. A function ends at a blank line, at the end of the text or where the dump
-// runs out of hex lines, and must then hold 64, 256 or 4096 bytes. Lines may end in LF or CR LF.
-// Anything else is an error that names the line.
+// they are skipped. lspci indents them with tabs; dumps copied from web pages and issue trackers
+// often have the tabs turned into spaces, and lspci -F, which takes a line for a header or a hex
+// line by its content, reads those too: a line indented with spaces is a decoded line as well.
+// A function ends at a blank line, at the end of the text or where the dump runs out of hex
+// lines, and must then hold 64, 256 or 4096 bytes. Lines may end in LF or CR LF. Anything else
+// is an error that names the line.
 #include "host/ConfigImage.h"
 
 #include <cctype>
@@ -44,8 +47,10 @@ constexpr uint32_t MAX_SEGMENT = 0xFFFF;
 constexpr uint32_t MAX_DEVICE = 31;
 constexpr uint32_t MAX_FUNCTION = 7;
 
-// First character of each line lspci decodes below a function's header (`-v` and the like).
+// First character of each line lspci decodes below a function's header (`-v` and the like),
+// and what copying often turns it into.
 constexpr char DECODED_LINE_START = '\t';
+constexpr char DECODED_LINE_START_COPIED = ' ';
 
 // Where a function was listed, to report a second listing of the same address.
 using FunctionKey = std::tuple<uint16_t, uint8_t, uint8_t, uint8_t>;
@@ -167,12 +172,8 @@ private:
       AfterBlank = true;
       return true;
     }
-    if (Line.front() == DECODED_LINE_START) {
+    if (Line.front() == DECODED_LINE_START || Line.front() == DECODED_LINE_START_COPIED) {
       return SkipDecodedLine();
-    }
-    if (Line.front() == ' ') {
-      return Fail("line starts with a space; lspci starts decoded lines with a tab (were tabs "
-                  "turned into spaces in copying?)");
     }
     std::string_view FirstWord = Line.substr(0, Line.find(' '));
     if (LooksLikeAddress(FirstWord)) {
@@ -217,12 +218,11 @@ private:
   // A decoded line: it belongs between a function's header and its first hex line.
   bool SkipDecodedLine() {
     if (!InFunction) {
-      return Fail("decoded line (starting with a tab) outside a function: a function header "
+      return Fail("decoded line (indented) outside a function: a function header "
                   "must come first");
     }
     if (!Parsed.back().Bytes.empty()) {
-      return Fail("decoded line (starting with a tab) among the hex lines of " +
-                  FormatAddress(Parsed.back()));
+      return Fail("decoded line (indented) among the hex lines of " + FormatAddress(Parsed.back()));
     }
     return true;
   }

@@ -21,10 +21,10 @@ using ConfigImage = std::vector<ConfigFunction>;
 
 // Parses the text that `lspci -x`, `-xxx` or `-xxxx` prints, with or without decoded lines
 // (`-v`, `-vv`, `-vvv`, `-k`, `-nn`): for each function a header line "[DDDD:]BB:DD.F
-// description", then decoded lines starting with a tab (skipped), then lines "OFF: xx xx ...",
-// 16 bytes each, offsets contiguous from 0, ending at 64, 256 or 4096 bytes. Blank lines separate
-// functions; lines end in LF or CR LF. On error returns false and sets Error to
-// "NAME:LINE: what is wrong".
+// description", then decoded lines indented with a tab or spaces (skipped), then lines
+// "OFF: xx xx ...", 16 bytes each, offsets contiguous from 0, ending at 64, 256 or 4096 bytes.
+// Blank lines separate functions; lines end in LF or CR LF. On error returns false and sets
+// Error to "NAME:LINE: what is wrong".
 bool ParseConfigDump(const std::string &Text, const std::string &Name, ConfigImage &Image,
                      std::string &Error);
 

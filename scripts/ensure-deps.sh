@@ -31,6 +31,26 @@ requirements=(
   "file:/usr/sbin/sgdisk:gdisk"
   "file:/usr/sbin/mkfs.fat:dosfstools"
   "cmd:mcopy:mtools"
+  # U-Boot's UEFI for the firmware tests, and mkimage for its boot script.
+  "file:/usr/lib/u-boot/qemu-x86_64/u-boot.rom:u-boot-qemu"
+  "file:/usr/lib/u-boot/qemu_arm64/u-boot.bin:u-boot-qemu"
+  "cmd:mkimage:u-boot-tools"
+  # Secure Boot tests: OVMF's secure-boot build, its snakeoil store and key, and the signer.
+  "file:/usr/share/OVMF/OVMF_CODE_4M.secboot.fd:ovmf"
+  "file:/usr/share/OVMF/OVMF_VARS_4M.snakeoil.fd:ovmf"
+  "file:/usr/share/ovmf/PkKek-1-snakeoil.key:ovmf"
+  "file:/usr/share/ovmf/PkKek-1-snakeoil.pem:ovmf"
+  "cmd:sbsign:sbsigntool"
+  "cmd:openssl:openssl"
+  # The metrics' tests: the real textfile collector, the units' check (with the manual page they
+  # name) and the lint of their script. promtool (package prometheus, 96 MB installed, and a
+  # server it starts) is used only where it is installed.
+  "cmd:prometheus-node-exporter:prometheus-node-exporter"
+  "cmd:systemd-analyze:systemd"
+  "cmd:man:man-db"
+  "cmd:shellcheck:shellcheck"
+  # The package test holds the package to lintian's rules.
+  "cmd:lintian:lintian"
   # Sanitizer and libFuzzer runtimes for clang.
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a:libclang-rt-14-dev"
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.ubsan_standalone-x86_64.a:libclang-rt-14-dev"

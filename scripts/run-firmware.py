@@ -21,6 +21,9 @@ shell, whose startup.nsh then finds done.txt, says so and powers off. What the b
 printed up to its count line is its report; the run also checks its count line, its countdown
 (run out, or ended by a key with --boot-key) and that the shell came after it.
 
+With --firmware (U-Boot, or OVMF with Secure Boot enforcing), where no shell loads the images, a
+test chain-loader starts them instead: see firmware_chainload.py.
+
 With --path the boot image is reached without the shell: through GRUB, systemd-boot, or the
 boot options rbar-survey-boot makes in a Linux guest (firmware_boot_paths.py).
 """
@@ -39,6 +42,7 @@ import threading
 import time
 
 import firmware_boot_paths
+import firmware_chainload
 import firmware_usb
 
 # An emulated machine: the emulator, its machine arguments, the firmware's code and variable
@@ -130,6 +134,7 @@ def parse_arguments():
     parser.add_argument("--ovmf-vars", metavar="FILE",
                         help="firmware variable store to start from (copied, never written)")
     firmware_boot_paths.add_arguments(parser)
+    firmware_chainload.add_arguments(parser)
     arguments = parser.parse_args()
     if arguments.expect and arguments.expect_empty:
         parser.error("--expect and --expect-empty exclude each other")
@@ -152,11 +157,13 @@ def parse_arguments():
     elif arguments.boot_option is None:
         if not arguments.image:
             parser.error("give --image, --boot-option or --usb-stick")
-        if arguments.driver_option or arguments.boot_key or arguments.expect_rebar_functions:
+        if arguments.driver_option or arguments.boot_key or (
+                arguments.expect_rebar_functions is not None and arguments.firmware is None):
             parser.error("--driver-option, --boot-key and --expect-rebar-functions need "
                          "--boot-option")
     elif arguments.image:
         parser.error("--image and --boot-option exclude each other")
+    firmware_chainload.check_arguments(parser, arguments)
     return arguments
 
 
@@ -534,6 +541,8 @@ def check_boot_run(arguments, console, text, keys, seconds):
 
 def main():
     arguments = parse_arguments()
+    if arguments.firmware is not None:
+        return firmware_chainload.run(arguments, sys.modules[__name__])
     try:
         check_platform(arguments)
         if arguments.path is not None:

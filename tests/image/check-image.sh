@@ -4,6 +4,11 @@
 # absolute address its objects hold: code that is wholly PC-relative needs none), no imports
 # (there is no DLL to bind), no static-initializer section (firmware never runs one), and a
 # header time stamp of 0 instead of the link's time, so that a rebuild gives the same bytes.
+# It also holds the image to what firmware memory protection and shim expect: sections aligned
+# to 4 KiB pages, DYNAMIC_BASE and NX_COMPAT set, no section both writable and executable,
+# every section's file data after the headers (shim refuses a section whose file offset lies in
+# them, as that of a section with no file data does), and a .sbat section (shim refuses an
+# image without SBAT metadata).
 # llvm-readobj decodes the headers of both processors' images alike.
 # Usage: check-image.sh IMAGE SUBSYSTEM_HEX OBJECT_DIR [x86-64|aarch64]
 #   e.g. check-image.sh RbarSurvey.efi 0b efi/RbarSurvey
@@ -58,4 +63,18 @@ if grep -Eq 'Name: (\.CRT|\.ctors|\.init_array)' <<<"$sections"; then
 fi
 grep -Eq '^ *TimeDateStamp: .*\(0x0\)$' <<<"$headers" ||
   fail "its time stamp is the link's time, so a rebuild differs: $(field TimeDateStamp)"
-echo "ok: $image: PE32+ $arch, subsystem 0x${subsystem}, ${relocations}, no imports, no initializers, reproducible"
+(( $(field SectionAlignment) == 4096 )) ||
+  fail "sections aligned to $(field SectionAlignment) bytes, not to 4 KiB pages"
+grep -q 'IMAGE_DLL_CHARACTERISTICS_NX_COMPAT' <<<"$headers" || fail "not marked NX_COMPAT"
+# One line per section: its name, file offset, and W and X for writable and executable.
+section_table=$(awk '/^ *Name: /{name=$2} /^ *PointerToRawData: /{offset=$2}
+  /IMAGE_SCN_MEM_WRITE/{w="W"} /IMAGE_SCN_MEM_EXECUTE/{x="X"}
+  /^ *}/{print name, offset, w x; w=""; x=""}' <<<"$sections")
+header_size=$(field SizeOfHeaders)
+while read -r name offset access; do
+  [ "$access" != WX ] || fail "section $name is both writable and executable"
+  (( offset >= header_size )) ||
+    fail "section $name's file data at $offset lies in the headers ($header_size bytes)"
+done <<<"$section_table"
+grep -q '^\.sbat ' <<<"$section_table" || fail "no .sbat section (SBAT metadata)"
+echo "ok: $image: PE32+ $arch, subsystem 0x${subsystem}, ${relocations}, no imports, no initializers, reproducible, 4 KiB sections, NX_COMPAT, W^X, SBAT"

@@ -131,6 +131,9 @@ INSTANTIATE_TEST_SUITE_P(
         AcceptedCase{"DecodedLinesCrLf",
                      Crlf(GPU + "\n" + DECODED + DECODED_DETAIL + HexLines(4096, 3) + "\n"),
                      {{0, 1, 0, 0, 4096, 3}}},
+        AcceptedCase{"DecodedLinesWithSpaces",
+                     GPU + "\n        Control: I/O+ Mem+\n    \n" + HexLines(64),
+                     {{0, 1, 0, 0, 64, 0}}},
         AcceptedCase{"UpperCaseHex",
                      Upper(Function("0a:1f.7 X", 256, 0xA0)),
                      {{0, 0x0A, 0x1F, 7, 256, 0xA0}}}),
@@ -173,19 +176,17 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"Garbage", Function(GPU, 64) + "Capabilities: [40] Power Management\n",
                     "bad.dump:7: neither a function header \"BB:DD.F ...\" nor a hex line \"OFF: "
                     "xx ...\""},
-        RefusedCase{
-            "DecodedLineAmongHexLines",
-            GPU + "\n" + HexLines(32) + DECODED + HexLines(64).substr(104),
-            "bad.dump:4: decoded line (starting with a tab) among the hex lines of 01:00.0"},
+        RefusedCase{"DecodedLineAmongHexLines",
+                    GPU + "\n" + HexLines(32) + DECODED + HexLines(64).substr(104),
+                    "bad.dump:4: decoded line (indented) among the hex lines of 01:00.0"},
         RefusedCase{"DecodedLineFirst", DECODED + Function(GPU, 64),
-                    "bad.dump:1: decoded line (starting with a tab) outside a function: a function "
+                    "bad.dump:1: decoded line (indented) outside a function: a function "
                     "header must come first"},
         RefusedCase{"DecodedLineAfterBlank", Function(GPU, 64) + DECODED,
-                    "bad.dump:7: decoded line (starting with a tab) outside a function: a function "
+                    "bad.dump:7: decoded line (indented) outside a function: a function "
                     "header must come first"},
-        RefusedCase{"DecodedLineWithSpaces", GPU + "\n        Control: I/O+ Mem+\n" + HexLines(64),
-                    "bad.dump:2: line starts with a space; lspci starts decoded lines with a tab "
-                    "(were tabs turned into spaces in copying?)"},
+        RefusedCase{"IndentedHexLine", WithLine(3, "  10:" + ROW_00.substr(3)),
+                    "bad.dump:3: decoded line (indented) among the hex lines of 01:00.0"},
         RefusedCase{"DecodedLinesWithoutHex", GPU + "\n" + DECODED + "\n" + Function(AUDIO, 64),
                     "bad.dump:3: 01:00.0 has no hex lines; lspci prints them with -x, -xxx or "
                     "-xxxx"},

@@ -2,10 +2,10 @@
 // arithmetic at its edges, BAR register decoding and /proc/iomem parsing.
 #include <gtest/gtest.h>
 
-#include "tools/BarPlacement.h"
-#include "tools/BridgePath.h"
-#include "tools/ExplainVerdict.h"
-#include "tools/IomemWindows.h"
+#include "tools/explain/BarPlacement.h"
+#include "tools/explain/BridgePath.h"
+#include "tools/explain/ExplainVerdict.h"
+#include "tools/source/IomemWindows.h"
 
 namespace {
 

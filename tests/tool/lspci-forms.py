@@ -6,10 +6,13 @@ passes, 1 fails, 77 skips (lspci is missing).
                 the tool's report, annotated report, standard error and status for each form
                 equal those for the plain dump, cut to the bytes the form holds (64 for -x,
                 256 for -xxx) and to the function chosen with -s. One form also goes through
-                standard input ("-F -").
-  damage DUMP   faults put into the -vvv -xxxx form (a bad hex byte, a short or long hex line,
-                an offset out of order, a function listed twice) are named with the file (or
-                <stdin>) and the right line, with exit status 2.
+                standard input ("-F -"). Some forms also come with their tabs turned into
+                spaces by `expand`, as dumps copied from web pages do; lspci -F must read
+                each of those as it reads the form itself, and so must the tool.
+  damage DUMP   faults put into the -vvv -xxxx form, as lspci prints it and with its tabs
+                turned into spaces (a bad hex byte, a short or long hex line, an offset out of
+                order, a function listed twice) are named with the file (or <stdin>) and the
+                right line, with exit status 2.
 """
 
 import argparse
@@ -43,6 +46,13 @@ FORMS = [
     (["-s", None, "-xxxx"], None),
     (["-s", None, "-vvv", "-xxx"], CONVENTIONAL_BYTES),
 ]
+# Forms whose tabs `expand` turns into spaces, with its tab stops (as copies from web pages come).
+SPACED_FORMS = [
+    (["-vvv", "-xxxx"], None, 8),
+    (["-v", "-x"], HEADER_BYTES, 4),
+    (["-vvv", "-k", "-nn", "-D", "-xxxx"], None, 2),
+    (["-s", None, "-vvv", "-xxx"], CONVENTIONAL_BYTES, 8),
+]
 
 
 class Failure(Exception):
@@ -62,6 +72,22 @@ def lspci(dump, options):
     if status != 0:
         raise Failure("lspci %s failed: %s" % (" ".join(options), err))
     return out
+
+
+def expanded(text, tab_stops):
+    """text with its tabs turned into spaces by `expand`."""
+    done = subprocess.run(["expand", "-t", str(tab_stops)], input=text, capture_output=True,
+                          text=True, check=True)
+    return done.stdout
+
+
+def check_lspci_reads(directory, form, spaced):
+    """lspci -F reads the spaced form as it reads the form: the same bytes of every function."""
+    write(directory, "tabs.dump", form)
+    write(directory, "spaces.dump", spaced)
+    if lspci(os.path.join(directory, "spaces.dump"), ["-xxxx"]) != \
+            lspci(os.path.join(directory, "tabs.dump"), ["-xxxx"]):
+        raise Failure("lspci -F reads the form with spaces differently")
 
 
 def functions_of(text):
@@ -130,7 +156,8 @@ def test_same(tool, dump):
     address = chosen_function(tool, dump)
     checked = []
     with tempfile.TemporaryDirectory() as scratch:
-        for index, (options, limit) in enumerate(FORMS):
+        forms = [(options, limit, None) for options, limit in FORMS] + SPACED_FORMS
+        for index, (options, limit, tab_stops) in enumerate(forms):
             options = [address if option is None else option for option in options]
             chosen = address if "-s" in options else None
             write(os.path.join(scratch, "ref%d" % index), name, reference(plain, limit, chosen))
@@ -139,6 +166,11 @@ def test_same(tool, dump):
                 raise Failure("the plain dump cut for %s is refused: %s"
                               % (" ".join(options), expected[0][2]))
             form = lspci(dump, options)
+            if tab_stops is not None:
+                spaced = expanded(form, tab_stops)
+                check_lspci_reads(scratch, form, spaced)
+                form = spaced
+                options = options + ["| expand -t %d" % tab_stops]
             for line_end, label in (("\n", "LF"), ("\r\n", "CR LF")):
                 directory = os.path.join(scratch, "form%d-%s" % (index, len(line_end)))
                 write(directory, name, form, line_end)
@@ -187,8 +219,10 @@ def test_damage(tool, dump):
     failed = []
     count = 0
     with tempfile.TemporaryDirectory() as directory:
-        for fault in ("bad byte", "short line", "long line", "offset out of order", "twice"):
-            lines, number, message = damaged(form.splitlines(), fault)
+        for fault, text in [(fault, text) for text in (form, expanded(form, 8))
+                            for fault in ("bad byte", "short line", "long line",
+                                          "offset out of order", "twice")]:
+            lines, number, message = damaged(text.splitlines(), fault)
             text = "\n".join(lines) + "\n"
             write(directory, "bad.dump", text, "\r\n")
             runs = [("bad.dump", run([tool, "-F", "bad.dump"], cwd=directory)),
@@ -201,7 +235,8 @@ def test_damage(tool, dump):
                                   % (fault, named, status, out, err, expected))
     if failed:
         raise Failure("\n".join(failed))
-    print("%d faults in the -vvv -xxxx form named with file and line" % count)
+    print("%d faults in the -vvv -xxxx form, with tabs and with spaces, named with file and line"
+          % count)
     return 0
 
 

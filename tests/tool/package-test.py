@@ -5,11 +5,13 @@ it. Exit 0 passes, 1 fails, 77 skips (dpkg-deb is missing).
 
 The package must hold exactly the tool in /usr/bin, the driver and boot images of both
 processors (the build's own, byte for byte) in /usr/lib/rbar-survey/efi, rbar-survey-boot, the
-GRUB script (a conffile) and the maintainer scripts, the compressed manual pages and the copyright
-file, and depend on libpci3. The extracted tool must print the project version and the report of
-a dump; every shell script must parse; rbar-survey-boot must print its usage and refuse to run
-for a user other than root; the manual pages must render without warnings and name every option
-and command of their program's --help.
+GRUB script (a conffile) and the maintainer scripts, the metrics script and its units, the
+compressed manual pages, the copyright file and the changelog (its latest entry this version),
+depend on libpci3, and draw no error or warning from lintian (each tag it reports is listed).
+The extracted tool must print the project version and the report of a dump; every shell script
+must parse; rbar-survey-boot must print its usage and refuse to run for a user other than root;
+the manual pages must render without warnings and name every option and command of their
+program's --help.
 """
 
 import argparse
@@ -45,7 +47,17 @@ MAINTAINER_SCRIPTS = ["postinst", "postrm"]
 CONFFILES = "/etc/grub.d/20_rbar-survey\n"
 # The refusal of rbar-survey-boot for a user other than root.
 NOT_ROOT_STATUS = 2
+# The metrics on a timer: the script and its systemd units.
+METRICS_FILES = [
+    "usr/lib/systemd/system/rbar-survey-metrics.service",
+    "usr/lib/systemd/system/rbar-survey-metrics.timer",
+    "usr/libexec/rbar-survey/rbar-survey-metrics",
+]
+# The Debian changelog, compressed as Debian installs it.
+CHANGELOG = "usr/share/doc/rbar-survey/changelog.gz"
 REQUIRED_DEPENDENCY = "libpci3"
+# lintian's tag lines: severity, package, tag and its detail.
+LINTIAN_TAG = re.compile(r"^([EWIPXOMC]): ([^ :]+)(?: [a-z]+)?: (\S+)(.*)$")
 
 
 class Failure(Exception):
@@ -76,8 +88,9 @@ def check_contents(package):
     print(listing, end="")
     files = sorted(re.sub(r"^\./", "", line.split()[-1]) for line in listing.splitlines()
                    if not line.startswith("d"))
-    if files != PACKAGE_FILES:
-        raise Failure("package files %s, expected %s" % (files, PACKAGE_FILES))
+    expected = sorted(PACKAGE_FILES + METRICS_FILES + [CHANGELOG])
+    if files != expected:
+        raise Failure("package files %s, expected %s" % (files, expected))
 
 
 def check_control(package, version):
@@ -88,6 +101,34 @@ def check_control(package, version):
     depends = re.search(r"^Depends: (.*)$", fields, re.MULTILINE)
     if not depends or not re.search(r"\b%s\b" % REQUIRED_DEPENDENCY, depends.group(1)):
         raise Failure("the package does not depend on %s" % REQUIRED_DEPENDENCY)
+
+
+def check_lintian(package):
+    """lintian on the package: every tag is listed; an error or a warning fails."""
+    if shutil.which("lintian") is None:
+        raise Failure("lintian is not installed (Debian package lintian)")
+    done = subprocess.run(["lintian", package], capture_output=True, text=True, check=False)
+    tags = [LINTIAN_TAG.match(line) for line in done.stdout.splitlines()]
+    for tag in filter(None, tags):
+        print("lintian %s: %s%s" % (tag.group(1), tag.group(3), tag.group(4)))
+    faults = [tag.group(3) for tag in filter(None, tags) if tag.group(1) in "EW"]
+    if faults:
+        raise Failure("lintian reports %s" % " ".join(faults))
+    if done.returncode != 0:
+        raise Failure("lintian failed (status %d): %s" % (done.returncode, done.stderr))
+    print("lintian: no error, no warning")
+
+
+def check_changelog(root, version):
+    """The changelog's latest entry is this version, gzipped without a name or time stamp."""
+    with open(os.path.join(root, CHANGELOG), "rb") as file:
+        header = file.read(8)
+    if header[3] & 0x08 or header[4:8] != b"\0\0\0\0":
+        raise Failure("the changelog was compressed with a name or time stamp (gzip -n)")
+    with gzip.open(os.path.join(root, CHANGELOG), "rt", encoding="utf-8") as file:
+        entry = re.match(r"rbar-survey \(([^)]+)\) ", file.readline())
+    if not entry or entry.group(1) != version:
+        raise Failure("the changelog's latest entry is not version %s" % version)
 
 
 def help_options(tool):
@@ -175,8 +216,10 @@ def main():
             package = build_package(arguments.cpack, arguments.build, scratch)
             check_contents(package)
             check_control(package, arguments.version)
+            check_lintian(package)
             root = os.path.join(scratch, "root")
             run(["dpkg-deb", "-x", package, root])
+            check_changelog(root, arguments.version)
             check_extracted_tool(root, arguments.version, arguments.build,
                                  arguments.dump, arguments.expected)
             check_boot_helpers(package, root, scratch)

@@ -230,8 +230,10 @@ def test_lspci(tool, dump):
     return 0
 
 
-# Lines that --explain adds after a BAR line's sizes in words: kind, path tree, sharers, verdict.
-EXPLANATION_LINE = re.compile(r"  (BAR \d+: |path:$|shares the window of |verdict: )|    ")
+# Lines that --explain adds after a BAR line's sizes in words: at its largest size, kind, path
+# tree, sharers, verdict.
+EXPLANATION_LINE = re.compile(r"  (BAR \d+ already has its largest size|BAR \d+: |path:$"
+                              r"|shares the window of |verdict: )|    ")
 VERDICTS = {"fits", "window-too-small", "window-32-bit", "bar-32-bit", "placed-below-4g",
             "root-bus", "unknown-bar"}
 LSPCI_WINDOW = re.compile(r"\t(Memory|Prefetchable memory) behind bridge: (?:([0-9a-f]+)-([0-9a-f]+) "
@@ -375,6 +377,8 @@ COMMAND_LINES = [
     ("missing dump", ["-F", "missing.dump"], EXIT_USAGE,
      "rbar-survey: missing.dump: cannot open: No such file or directory\n"),
     ("empty dump name", ["--dump="], EXIT_USAGE, "rbar-survey: empty dump file name\n"),
+    ("two documents", ["--json", "--prometheus", "-F", "-"], EXIT_USAGE,
+     "rbar-survey: --json and --prometheus each print the whole report; give one of them\n"),
     ("standard input twice", ["-F", "-", "--dump", "-"], EXIT_USAGE,
      "rbar-survey: standard input (-) given twice as a dump file\n"),
     ("directory as dump", ["-F", "."], EXIT_USAGE,

@@ -1,0 +1,156 @@
+// rbar-survey: the Resizable BAR survey driver run on the host, over this machine's PCI
+// configuration space or over lspci dump files. The report goes to standard output, a summary
+// and every warning to standard error.
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "tools/cli/PreviewOptions.h"
+#include "tools/cli/PreviewVersion.h"
+#include "tools/explain/BarExplanation.h"
+#include "tools/render/ExplainText.h"
+#include "tools/render/JsonReport.h"
+#include "tools/render/MetricsReport.h"
+#include "tools/render/TextReport.h"
+#include "tools/source/LibpciImage.h"
+#include "tools/survey/PreviewRun.h"
+#include "tools/survey/ReadCompleteness.h"
+#include "tools/survey/SurveyFacts.h"
+
+namespace {
+
+// The effective user ID of root.
+constexpr uid_t ROOT_USER_ID = 0;
+
+void PrintMessage(const std::string &Line) {
+  std::fprintf(stderr, "%s: %s\n", PREVIEW_PROGRAM, Line.c_str());
+}
+
+// "1 root bridge" / "2 root bridges".
+std::string Counted(size_t Count, const char *Noun) {
+  return std::to_string(Count) + " " + Noun + (Count == 1 ? "" : "s");
+}
+
+// The summary line: bridges, functions scanned and with Resizable BAR, the driver's reads.
+std::string Summary(const SurveyFacts &Survey) {
+  return Counted(Survey.RootBridges, "root bridge") + ", " +
+         Counted(Survey.FunctionsScanned, "function") + " scanned, " +
+         std::to_string(Survey.FunctionsWithRebar) + " with Resizable BAR, " +
+         Counted(Survey.ConfigurationReads, "configuration read");
+}
+
+// The command line as given, to repeat it with sudo.
+std::string CommandLine(int Count, char **Arguments) {
+  std::string Line = Arguments[0];
+  for (int Index = 1; Index < Count; ++Index) {
+    Line += " ";
+    Line += Arguments[Index];
+  }
+  return Line;
+}
+
+// Reads the preview image from the dump files or from this machine; false after naming a fault.
+bool ReadImage(const PreviewOptions &Options, PreviewImage &Image) {
+  if (Options.DumpFiles.empty()) {
+    std::vector<std::string> Warnings;
+    ReadMachineImage(Image, Warnings);
+    for (const std::string &Warning : Warnings) {
+      PrintMessage(Warning);
+    }
+    if (Image.empty()) {
+      PrintMessage("libpci finds no PCI function on this machine");
+    }
+    return true;
+  }
+  for (const std::string &File : Options.DumpFiles) {
+    PreviewImage Read;
+    std::string Error;
+    if (!ReadDumpImage(File, Read, Error) || !MergeIntoImage(Image, std::move(Read), Error)) {
+      PrintMessage(Error);
+      return false;
+    }
+  }
+  return true;
+}
+
+} // namespace
+
+int main(int Count, char **Arguments) {
+  const std::vector<std::string> Given(Arguments + 1, Arguments + Count);
+  PreviewOptions Options;
+  std::string Error;
+  if (!ParsePreviewOptions(Given, Options, Error)) {
+    PrintMessage(Error);
+    std::fputs(PreviewUsage().c_str(), stderr);
+    return PREVIEW_EXIT_USAGE;
+  }
+  if (Options.Help) {
+    std::fputs(PreviewUsage().c_str(), stdout);
+    return PREVIEW_EXIT_OK;
+  }
+  if (Options.Version) {
+    std::printf("%s %s\n", PREVIEW_PROGRAM, PREVIEW_VERSION);
+    return PREVIEW_EXIT_OK;
+  }
+
+  PreviewImage Image;
+  if (!ReadImage(Options, Image)) {
+    return PREVIEW_EXIT_USAGE;
+  }
+
+  const PreviewRun Run = RunPreview(Image);
+  const std::string SummaryLine = Summary(GatherSurveyFacts(Run, Image));
+  const std::vector<ShortFunction> Short = FindShortFunctions(Image, Run.Facts);
+  const std::vector<std::string> ShortLines =
+      Options.DumpFiles.empty() ? DescribeShortMachineFunctions(Short, geteuid() == ROOT_USER_ID,
+                                                                CommandLine(Count, Arguments))
+                                : DescribeShortDumpFunctions(Short);
+  std::vector<std::string> Faults;
+  if (Run.EntryStatus != EFI_SUCCESS) {
+    Faults.push_back("the driver's entry point returned status " + std::to_string(Run.EntryStatus));
+  }
+  for (const std::string &Violation : Run.Violations) {
+    Faults.push_back("the driver misused the hosted platform: " + Violation);
+  }
+
+  // On this machine Linux adds what configuration space does not show: BAR sizes, and as root
+  // the root buses' ranges.
+  ExplainSources Sources;
+  Sources.Image = &Image;
+  MachineBarSizes Sizes;
+  if (Options.Explain && Options.DumpFiles.empty()) {
+    Sizes = ReadMachineBarSizes();
+    Sources.Sizes = &Sizes;
+    if (geteuid() == ROOT_USER_ID) {
+      Sources.BusWindows = ReadIomemBusWindows(Sources.BusWindowsKnown);
+    }
+  }
+  std::string Report;
+  if (Options.Json || Options.Prometheus) {
+    std::vector<std::string> Warnings = ShortLines;
+    Warnings.insert(Warnings.end(), Faults.begin(), Faults.end());
+    const ReportInputs Inputs{&Run,  &Image,      Options.Explain ? &Sources : nullptr,
+                              Short, SummaryLine, Warnings};
+    Report = Options.Json ? RenderJsonReport(Inputs)
+                          : RenderMetricsReport(Inputs, static_cast<int64_t>(std::time(nullptr)));
+  } else if (Options.Explain) {
+    Report = RenderExplainedReport(Run.Writes, Sources);
+  } else {
+    Report = RenderReport(Run.Writes, Image, Options.Annotate);
+  }
+  std::fwrite(Report.data(), 1, Report.size(), stdout);
+  std::fflush(stdout);
+
+  for (const std::string &Line : ShortLines) {
+    PrintMessage(Line);
+  }
+  PrintMessage(SummaryLine);
+  for (const std::string &Line : Faults) {
+    PrintMessage(Line);
+  }
+  return Run.Violations.empty() && Run.EntryStatus == EFI_SUCCESS ? PREVIEW_EXIT_OK
+                                                                  : PREVIEW_EXIT_FAILURE;
+}

@@ -1,0 +1,22 @@
+// What the document renderers (JSON, metrics) are given besides the run: the image, the
+// explanation's sources when explanations are wanted, and the messages standard error gets.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/explain/BarExplanation.h"
+#include "tools/source/PreviewImage.h"
+#include "tools/survey/PreviewRun.h"
+#include "tools/survey/ReadCompleteness.h"
+
+struct ReportInputs {
+  const PreviewRun *Run = nullptr;
+  const PreviewImage *Image = nullptr;
+  // Explanations are added when set.
+  const ExplainSources *Explain = nullptr;
+  std::vector<ShortFunction> Short;
+  // The summary line and every other message, as printed without the program name.
+  std::string Summary;
+  std::vector<std::string> Warnings;
+};

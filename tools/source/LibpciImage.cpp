@@ -1,0 +1,266 @@
+// Configuration space through libpci. Each function is read once, in three steps (the header,
+// the rest of the conventional space, the extended space): a step that the access method
+// refuses, as Linux refuses unprivileged reads past the header, ends the function's bytes there.
+#include "tools/source/LibpciImage.h"
+
+extern "C" {
+#include <pci/pci.h>
+}
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include "tools/cli/PreviewOptions.h"
+
+namespace {
+
+// Where each read step ends: the standard header, the conventional configuration space and the
+// extended configuration space.
+constexpr std::array<int, 3> READ_STEP_ENDS = {64, 256, 4096};
+// Standard input is handed to libpci as an anonymous in-memory file of this name, opened through
+// the process's own file descriptor directory.
+constexpr const char *STDIN_MEMORY_FILE = "rbar-survey-stdin";
+constexpr const char *OWN_FILE_DESCRIPTORS = "/proc/self/fd/";
+// Largest domain the strict dump parser accepts.
+constexpr uint32_t MAX_DUMP_DOMAIN = 0xFFFF;
+
+// What libpci's messages are reported against (the dump file, or libpci itself for this
+// machine), and the status the process ends with on a fatal one. Set for each access.
+const char *LibpciContext = "libpci";
+int LibpciFailureExit = PREVIEW_EXIT_FAILURE;
+
+// Prints one libpci message as "rbar-survey: CONTEXT: message".
+void PrintLibpciMessage(const char *Kind, const char *Format, va_list Arguments) {
+  std::fprintf(stderr, "%s: %s: %s", PREVIEW_PROGRAM, LibpciContext, Kind);
+  std::vfprintf(stderr, Format, Arguments);
+  std::fputc('\n', stderr);
+}
+
+// libpci's error callback must not return (its type says so): the message is printed and the
+// process ends. The callbacks are C variadic functions, as libpci's types require.
+__attribute__((noreturn)) void LibpciError(char *Format, ...) { // NOLINT(cert-dcl50-cpp)
+  va_list Arguments;
+  va_start(Arguments, Format);
+  PrintLibpciMessage("", Format, Arguments);
+  va_end(Arguments);
+  std::exit(LibpciFailureExit);
+}
+
+void LibpciWarning(char *Format, ...) { // NOLINT(cert-dcl50-cpp)
+  va_list Arguments;
+  va_start(Arguments, Format);
+  PrintLibpciMessage("warning: ", Format, Arguments);
+  va_end(Arguments);
+}
+
+// Debug output is only produced when asked for, which the tool never does.
+void LibpciDebug(char * /*Format*/, ...) {} // NOLINT(cert-dcl50-cpp)
+
+// A libpci access set up with the tool's callbacks; the method is chosen by the caller. Context
+// must outlive the access.
+pci_access *AllocateAccess(const std::string &Context, int FailureExit) {
+  LibpciContext = Context.c_str();
+  LibpciFailureExit = FailureExit;
+  pci_access *Access = pci_alloc();
+  Access->error = LibpciError;
+  Access->warning = LibpciWarning;
+  Access->debug = LibpciDebug;
+  return Access;
+}
+
+// Reads as many bytes of Device as the access method gives, step by step; none when not even the
+// header could be read.
+std::vector<uint8_t> ReadFunctionBytes(pci_dev *Device) {
+  std::vector<uint8_t> Bytes(READ_STEP_ENDS.back(), 0);
+  int Held = 0;
+  for (const int End : READ_STEP_ENDS) {
+    if (pci_read_block(Device, Held, Bytes.data() + Held, End - Held) == 0) {
+      break;
+    }
+    Held = End;
+  }
+  Bytes.resize(static_cast<size_t>(Held));
+  return Bytes;
+}
+
+// Reads every device libpci lists for Access into Image; names the unreadable ones in Warnings.
+void ReadDevices(pci_access *Access, const std::string &Source, PreviewImage &Image,
+                 std::vector<std::string> &Warnings) {
+  pci_scan_bus(Access);
+  for (pci_dev *Device = Access->devices; Device != nullptr; Device = Device->next) {
+    PreviewFunction Function;
+    Function.Domain = static_cast<uint32_t>(Device->domain);
+    Function.Config.Segment = static_cast<uint16_t>(Function.Domain);
+    Function.Config.Bus = Device->bus;
+    Function.Config.Device = Device->dev;
+    Function.Config.Function = Device->func;
+    Function.Config.Bytes = ReadFunctionBytes(Device);
+    Function.Source = Source;
+    if (Function.Config.Bytes.empty()) {
+      Warnings.push_back(FormatFunctionAddress(KeyOf(Function)) +
+                         ": not even its first 64 bytes can be read; left out of the scan");
+      continue;
+    }
+    Image.push_back(std::move(Function));
+  }
+  std::sort(Image.begin(), Image.end(),
+            [](const PreviewFunction &Left, const PreviewFunction &Right) {
+              return KeyOf(Left) < KeyOf(Right);
+            });
+}
+
+// Checks that libpci read the same functions and bytes from the dump as the strict parser.
+bool SameAsParsed(const std::string &Path, const PreviewImage &Read, const ConfigImage &Parsed,
+                  std::string &Error) {
+  for (const PreviewFunction &Function : Read) {
+    const auto Found = std::find_if(Parsed.begin(), Parsed.end(), [&](const ConfigFunction &Entry) {
+      return Function.Domain <= MAX_DUMP_DOMAIN && Entry.Segment == Function.Domain &&
+             Entry.Bus == Function.Config.Bus && Entry.Device == Function.Config.Device &&
+             Entry.Function == Function.Config.Function;
+    });
+    const std::string Address = FormatFunctionAddress(KeyOf(Function));
+    if (Found == Parsed.end()) {
+      Error = Path;
+      Error += ": libpci reads a function " + Address + " that the file does not list";
+      return false;
+    }
+    if (Found->Bytes != Function.Config.Bytes) {
+      Error = Path;
+      Error += ": libpci reads " + std::to_string(Function.Config.Bytes.size()) + " bytes of ";
+      Error += Address + " that differ from the " + std::to_string(Found->Bytes.size()) +
+               " the file holds";
+      return false;
+    }
+  }
+  if (Read.size() != Parsed.size()) {
+    Error = Path + ": libpci reads " + std::to_string(Read.size()) +
+            " functions where the file lists " + std::to_string(Parsed.size());
+    return false;
+  }
+  return true;
+}
+
+// Reads the dump at File through libpci's dump method into Image, after the strict parser found
+// Parsed in it; Name is what messages call the file. Both readings must agree.
+bool ReadCheckedDump(const std::string &File, const std::string &Name, const ConfigImage &Parsed,
+                     PreviewImage &Image, std::string &Error) {
+  if (Parsed.empty()) {
+    Error = Name + ": holds no function; a dump is what `lspci -x`, `-xxx` or `-xxxx` prints";
+    return false;
+  }
+  pci_access *Access = AllocateAccess(Name, PREVIEW_EXIT_USAGE);
+  Access->method = PCI_ACCESS_DUMP;
+  std::string Parameter = "dump.name";
+  std::string Path = File;
+  if (pci_set_param(Access, Parameter.data(), Path.data()) != 0) {
+    pci_cleanup(Access);
+    Error = Name + ": libpci has no dump method";
+    return false;
+  }
+  pci_init(Access);
+  PreviewImage Read;
+  std::vector<std::string> Warnings;
+  ReadDevices(Access, Name, Read, Warnings);
+  pci_cleanup(Access);
+  if (!Warnings.empty()) {
+    Error = Name + ": " + Warnings.front();
+    return false;
+  }
+  if (!SameAsParsed(Name, Read, Parsed, Error)) {
+    return false;
+  }
+  std::move(Read.begin(), Read.end(), std::back_inserter(Image));
+  return true;
+}
+
+// Reads a dump from standard input. libpci's dump method reads a named file, so the text is
+// handed to it through an anonymous in-memory file, which vanishes with the process.
+bool ReadStdinDumpImage(PreviewImage &Image, std::string &Error) {
+  const std::string Name = PREVIEW_STDIN_NAME;
+  std::ostringstream Buffer;
+  Buffer << std::cin.rdbuf();
+  if (std::cin.bad()) {
+    Error = Name + ": cannot read: " + std::strerror(errno);
+    return false;
+  }
+  const std::string Text = Buffer.str();
+  ConfigImage Parsed;
+  if (!ParseConfigDump(Text, Name, Parsed, Error)) {
+    return false;
+  }
+  const int File = memfd_create(STDIN_MEMORY_FILE, MFD_CLOEXEC);
+  if (File < 0) {
+    Error = Name + ": cannot hold the text for libpci: " + std::strerror(errno);
+    return false;
+  }
+  size_t Written = 0;
+  while (Written < Text.size()) {
+    const ssize_t Done = write(File, Text.data() + Written, Text.size() - Written);
+    if (Done <= 0) {
+      Error = Name + ": cannot hold the text for libpci: " + std::strerror(errno);
+      close(File);
+      return false;
+    }
+    Written += static_cast<size_t>(Done);
+  }
+  const bool Read =
+      ReadCheckedDump(OWN_FILE_DESCRIPTORS + std::to_string(File), Name, Parsed, Image, Error);
+  close(File);
+  return Read;
+}
+
+} // namespace
+
+void ReadMachineImage(PreviewImage &Image, std::vector<std::string> &Warnings) {
+  static const std::string MACHINE_CONTEXT = "libpci";
+  pci_access *Access = AllocateAccess(MACHINE_CONTEXT, PREVIEW_EXIT_FAILURE);
+  pci_init(Access);
+  ReadDevices(Access, "", Image, Warnings);
+  pci_cleanup(Access);
+}
+
+bool ReadDumpImage(const std::string &Path, PreviewImage &Image, std::string &Error) {
+  if (Path == PREVIEW_STDIN_ARGUMENT) {
+    return ReadStdinDumpImage(Image, Error);
+  }
+  std::error_code Status;
+  if (std::filesystem::is_directory(Path, Status)) {
+    Error = Path + ": is a directory, not a dump file";
+    return false;
+  }
+  ConfigImage Parsed;
+  if (!LoadConfigDump(Path, Parsed, Error)) {
+    return false;
+  }
+  return ReadCheckedDump(Path, Path, Parsed, Image, Error);
+}
+
+MachineBarSizes ReadMachineBarSizes() {
+  static const std::string MACHINE_CONTEXT = "libpci";
+  MachineBarSizes Sizes;
+  pci_access *Access = AllocateAccess(MACHINE_CONTEXT, PREVIEW_EXIT_FAILURE);
+  pci_init(Access);
+  pci_scan_bus(Access);
+  for (pci_dev *Device = Access->devices; Device != nullptr; Device = Device->next) {
+    pci_fill_info(Device, PCI_FILL_SIZES);
+    std::array<uint64_t, 6> &Known =
+        Sizes[{static_cast<uint32_t>(Device->domain), Device->bus, Device->dev, Device->func}];
+    for (size_t Bar = 0; Bar < Known.size(); ++Bar) {
+      Known[Bar] = static_cast<uint64_t>(Device->size[Bar]);
+    }
+  }
+  pci_cleanup(Access);
+  return Sizes;
+}
