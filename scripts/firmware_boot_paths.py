@@ -123,6 +123,7 @@ efibootmgr --driver | grep '^Driver[0-9A-F]\\{4\\}\\* fixture$'
     ],
 }
 
+SYSTEMD_BOOT = "/usr/lib/systemd/boot/efi/systemd-bootx64.efi"
 # systemd-boot's loader configuration on the test disk: no menu, the entry rbar-survey-boot
 # writes as the default.
 LOADER_CONF = "timeout 0\ndefault rbar-survey.conf\n"
@@ -253,7 +254,7 @@ esac
 """
 
 
-def grub_entry(arguments, work, serial):
+def grub_entry(arguments, work):
     """What tools/boot/20_rbar-survey prints for a UEFI system whose /boot is the test disk's
     partition (grub-probe answered by a stand-in); also checks that it prints nothing without
     UEFI or when turned off."""
@@ -263,7 +264,7 @@ def grub_entry(arguments, work, serial):
                     os.path.join(root, "boot/rbar-survey", boot_image_name(arguments)))
     probe = os.path.join(work, "grub-probe")
     with open(probe, "w", encoding="ascii") as file:
-        file.write(FAKE_GRUB_PROBE.replace("{serial}", serial))
+        file.write(FAKE_GRUB_PROBE.replace("{serial}", firmware_disk.VOLUME_SERIAL))
     os.chmod(probe, 0o755)
 
     def entry():
@@ -290,31 +291,31 @@ def grub_entry(arguments, work, serial):
 
 def run_grub(runner, arguments, work):
     fixture = os.path.basename(arguments.driver_option[0])
-    disk = os.path.join(work, "disk.img")
-    serial = firmware_disk.make_esp_disk(disk, {
-        f"{FIXTURE_FOLDER}/{fixture}": arguments.driver_option[0],
-        f"boot/rbar-survey/{boot_image_name(arguments)}": arguments.boot_option,
-    })
-    made = grub_entry(arguments, work, serial)
+    made = grub_entry(arguments, work)
     config = write_text(work, "grub.cfg", f"""set timeout=0
 set default=0
 set fallback=1
 insmod part_gpt
 insmod fat
 insmod chain
-search --no-floppy --fs-uuid --set=root {serial}
+search --no-floppy --fs-uuid --set=root {firmware_disk.VOLUME_SERIAL}
 chainloader /{FIXTURE_FOLDER}/{fixture}
 boot
 {made}menuentry 'after the report' {{
-	echo "{GRUB_BACK}"
-	halt
+\techo "{GRUB_BACK}"
+\thalt
 }}
 """)
     loader = os.path.join(work, "grubx64.efi")
     run_command(["grub-mkstandalone", "-O", "x86_64-efi", "-o", loader,
-                  f"--install-modules={GRUB_MODULES}", "--locales=", "--fonts=", "--themes=",
-                  f"boot/grub/grub.cfg={config}"])
-    firmware_disk.add_files(disk, {"EFI/BOOT/BOOTX64.EFI": loader})
+                 f"--install-modules={GRUB_MODULES}", "--locales=", "--fonts=", "--themes=",
+                 f"boot/grub/grub.cfg={config}"])
+    disk = os.path.join(work, "disk.img")
+    firmware_disk.make_esp_disk(disk, {
+        "EFI/BOOT/BOOTX64.EFI": loader,
+        f"{FIXTURE_FOLDER}/{fixture}": arguments.driver_option[0],
+        f"boot/rbar-survey/{boot_image_name(arguments)}": arguments.boot_option,
+    })
     # GRUB names the image it chainloads in a "file path:" line ending with its file.
     start = rf"/File\({re.escape(boot_image_name(arguments))}\)/EndEntire\n\r"
     return run_boots(runner, arguments, work, disk,
@@ -323,7 +324,7 @@ boot
 
 def run_systemd_boot(runner, arguments, work):
     files = {
-        "EFI/BOOT/BOOTX64.EFI": arguments.systemd_boot,
+        "EFI/BOOT/BOOTX64.EFI": SYSTEMD_BOOT,
         # systemd-boot loads the drivers of this folder whose names end with its processor's.
         "EFI/systemd/drivers/fixturex64.efi": arguments.driver_option[0],
         "loader/loader.conf": write_text(work, "loader.conf", LOADER_CONF),
@@ -375,9 +376,6 @@ def add_arguments(parser):
                              "the --driver-option fixture (see firmware_boot_paths.py)")
     parser.add_argument("--tool", metavar="FILE",
                         help="with --path: the GRUB script (grub) or rbar-survey-boot (others)")
-    parser.add_argument("--systemd-boot", metavar="FILE",
-                        default="/usr/lib/systemd/boot/efi/systemd-bootx64.efi",
-                        help="with --path systemd-boot: the loader")
     parser.add_argument("--guest-cache", metavar="DIR",
                         help="with a Linux guest path: where the guest's kernel and base "
                              "initramfs are kept (default: ~/.cache/rbar-survey/linux-guest)")
