@@ -77,7 +77,10 @@ SHOWN_BY_FIRMWARE = {"start": firmware_started(OWN_OPTION), "back": firmware_bac
 ADD_FIXTURE = ("efibootmgr --driver --create --disk /dev/vda --part 1 --label fixture "
                "--loader '\\EFI\\fixture\\FixtureBridges.efi'\n")
 ENTRY = "/boot/efi/loader/entries/rbar-survey.conf"
-OWN_NUMBER = r"""own() { rbar-survey-boot status | sed -n "s/^boot option: Boot\([0-9A-F]*\) \"$1\".*/\1/p"; }
+# own LABEL: the number of rbar-survey-boot's option of that label, as its status names it.
+OWN_NUMBER = r"""own() {
+  rbar-survey-boot status | sed -n "s/^boot option: Boot\([0-9A-F]*\) \"$1\".*/\1/p"
+}
 """
 
 LINUX_BOOTS = {
