@@ -54,6 +54,14 @@ requirements=(
   # Sanitizer and libFuzzer runtimes for clang.
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a:libclang-rt-14-dev"
   "glob:/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.ubsan_standalone-x86_64.a:libclang-rt-14-dev"
+  # Boot-path tests: shellcheck on every shell script; the Linux guest's initramfs (its
+  # packages are downloaded by the test, with apt-get download); GRUB and systemd-boot.
+  "cmd:shellcheck:shellcheck"
+  "cmd:cpio:cpio"
+  "cmd:grub-mkstandalone:grub-common"
+  "file:/usr/lib/grub/x86_64-efi/chain.mod:grub-efi-amd64-bin"
+  "file:/usr/lib/systemd/boot/efi/systemd-bootx64.efi:systemd-boot-efi"
+  "cmd:setpriv:util-linux"
 )
 if [ "${1:-}" = bench ]; then
   requirements+=(
@@ -81,9 +89,13 @@ missing=$(missing_packages)
 if [ -z "$missing" ]; then
   exit 0
 fi
+# The package names on one line.
+names() {
+  printf '%s\n' "$missing" | paste -sd ' ' -
+}
 
 if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
-  echo "Installing missing packages: $(echo $missing)" >&2
+  echo "Installing missing packages: $(names)" >&2
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q >/dev/null
   # shellcheck disable=SC2086
@@ -92,10 +104,10 @@ if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
   if [ -z "$missing" ]; then
     exit 0
   fi
-  echo "error: still missing after apt-get install: $(echo $missing)" >&2
+  echo "error: still missing after apt-get install: $(names)" >&2
   exit 1
 fi
 
-echo "error: missing Debian packages: $(echo $missing)" >&2
-echo "Install them as root: apt-get install $(echo $missing)" >&2
+echo "error: missing Debian packages: $(names)" >&2
+echo "Install them as root: apt-get install $(names)" >&2
 exit 1

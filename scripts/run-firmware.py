@@ -23,6 +23,9 @@ printed up to its count line is its report; the run also checks its count line, 
 
 With --firmware (U-Boot, or OVMF with Secure Boot enforcing), where no shell loads the images, a
 test chain-loader starts them instead: see firmware_chainload.py.
+
+With --path the boot image is reached without the shell: through GRUB, systemd-boot, or the
+boot options rbar-survey-boot makes in a Linux guest (firmware_boot_paths.py).
 """
 
 import argparse
@@ -38,6 +41,7 @@ import tempfile
 import threading
 import time
 
+import firmware_boot_paths
 import firmware_chainload
 import firmware_usb
 
@@ -129,6 +133,7 @@ def parse_arguments():
                         help="firmware code (default: the --arch machine's OVMF or AAVMF)")
     parser.add_argument("--ovmf-vars", metavar="FILE",
                         help="firmware variable store to start from (copied, never written)")
+    firmware_boot_paths.add_arguments(parser)
     firmware_chainload.add_arguments(parser)
     arguments = parser.parse_args()
     if arguments.expect and arguments.expect_empty:
@@ -143,7 +148,10 @@ def parse_arguments():
     arguments.ovmf_vars = arguments.ovmf_vars or arguments.platform.firmware_vars
     if arguments.expect_annotated and not arguments.annotate_tool:
         parser.error("--expect-annotated needs --annotate-tool")
-    if arguments.usb_stick is not None:
+    if arguments.path is not None:
+        if arguments.image or not arguments.boot_option:
+            parser.error("--path boots the --boot-option image, without --image")
+    elif arguments.usb_stick is not None:
         if arguments.image or arguments.boot_option or arguments.boot_key:
             parser.error("--usb-stick excludes --image, --boot-option and --boot-key")
     elif arguments.boot_option is None:
@@ -329,7 +337,7 @@ def read_console(process, descriptor, console, echo, timeout, started, keys):
             console += chunk
             keys.arrivals.append((len(console), time.monotonic() - started))
             echo.update(console)
-        # A delayed key may fall due while the console is quiet.
+        # A delayed or repeated key may fall due while the console is quiet.
         send = keys.keys_for(console)
         if send:
             try:
@@ -537,6 +545,8 @@ def main():
         return firmware_chainload.run(arguments, sys.modules[__name__])
     try:
         check_platform(arguments)
+        if arguments.path is not None:
+            return firmware_boot_paths.run_path(sys.modules[__name__], arguments)
         if arguments.usb_stick is not None:
             with tempfile.TemporaryDirectory(prefix="run-firmware-") as directory:
                 print(firmware_usb.run(arguments, sys.modules[__name__], directory))

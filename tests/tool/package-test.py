@@ -3,11 +3,15 @@
 scratch directory, lists its contents and control fields, extracts it, and runs the tool from
 it. Exit 0 passes, 1 fails, 77 skips (dpkg-deb is missing).
 
-The package must hold exactly the tool in /usr/bin, the driver image (the build's own, byte for
-byte) in /usr/share/rbar-survey, the compressed manual page, the copyright file and the
-changelog (its latest entry this version), depend on libpci3, and draw no error or warning from
-lintian (each tag it reports is listed). The extracted tool must print the project version and the report of a dump, and the
-manual page must render without warnings and name every option of --help.
+The package must hold exactly the tool in /usr/bin, the driver and boot images of both
+processors (the build's own, byte for byte) in /usr/lib/rbar-survey/efi, rbar-survey-boot, the
+GRUB script (a conffile) and the maintainer scripts, the metrics script and its units, the
+compressed manual pages, the copyright file and the changelog (its latest entry this version),
+depend on libpci3, and draw no error or warning from lintian (each tag it reports is listed).
+The extracted tool must print the project version and the report of a dump; every shell script
+must parse; rbar-survey-boot must print its usage and refuse to run for a user other than root;
+the manual pages must render without warnings and name every option and command of their
+program's --help.
 """
 
 import argparse
@@ -22,11 +26,27 @@ import tempfile
 SKIP = 77
 # Files the package holds, below its root.
 PACKAGE_FILES = [
+    "etc/grub.d/20_rbar-survey",
     "usr/bin/rbar-survey",
+    "usr/lib/rbar-survey/efi/RbarSurvey.efi",
+    "usr/lib/rbar-survey/efi/RbarSurveyAA64.efi",
+    "usr/lib/rbar-survey/efi/RbarSurveyBoot.efi",
+    "usr/lib/rbar-survey/efi/RbarSurveyBootAA64.efi",
+    "usr/sbin/rbar-survey-boot",
     "usr/share/doc/rbar-survey/copyright",
     "usr/share/man/man1/rbar-survey.1.gz",
-    "usr/share/rbar-survey/RbarSurvey.efi",
+    "usr/share/man/man8/rbar-survey-boot.8.gz",
 ]
+TOOL = PACKAGE_FILES[1]
+MANUAL = PACKAGE_FILES[8]
+BOOT_TOOL = PACKAGE_FILES[6]
+BOOT_MANUAL = PACKAGE_FILES[9]
+EFI_IMAGES = [name for name in PACKAGE_FILES if name.endswith(".efi")]
+SHELL_SCRIPTS = [PACKAGE_FILES[0], BOOT_TOOL]
+MAINTAINER_SCRIPTS = ["postinst", "postrm"]
+CONFFILES = "/etc/grub.d/20_rbar-survey\n"
+# The refusal of rbar-survey-boot for a user other than root.
+NOT_ROOT_STATUS = 2
 # The metrics on a timer: the script and its systemd units.
 METRICS_FILES = [
     "usr/lib/systemd/system/rbar-survey-metrics.service",
@@ -116,8 +136,8 @@ def help_options(tool):
     return sorted(set(re.findall(r"(?<![\w-])--[a-z][a-z-]*", run([tool, "--help"]))))
 
 
-def check_manual(root, tool):
-    with gzip.open(os.path.join(root, PACKAGE_FILES[2]), "rt", encoding="utf-8") as file:
+def check_manual(root, manual, tool):
+    with gzip.open(os.path.join(root, manual), "rt", encoding="utf-8") as file:
         page = file.read()
     if shutil.which("groff"):
         done = subprocess.run(["groff", "-man", "-ww", "-z", "-Tutf8"], input=page,
@@ -129,8 +149,8 @@ def check_manual(root, tool):
         raise Failure("the manual page does not describe %s" % missing)
 
 
-def check_extracted_tool(root, version, efi_image, dump, expected):
-    tool = os.path.join(root, PACKAGE_FILES[0])
+def check_extracted_tool(root, version, build, dump, expected):
+    tool = os.path.join(root, TOOL)
     shown = run([tool, "--version"])
     if shown != "rbar-survey %s\n" % version:
         raise Failure("--version printed %r, expected version %s" % (shown, version))
@@ -138,12 +158,46 @@ def check_extracted_tool(root, version, efi_image, dump, expected):
     with open(expected, encoding="ascii") as file:
         if report != file.read():
             raise Failure("the packaged tool's report of %s differs from %s" % (dump, expected))
-    with open(os.path.join(root, PACKAGE_FILES[3]), "rb") as packaged, \
-            open(efi_image, "rb") as built:
-        if packaged.read() != built.read():
-            raise Failure("the packaged driver image differs from %s" % efi_image)
-    check_manual(root, tool)
+    for image in EFI_IMAGES:
+        built = os.path.join(build, os.path.basename(image))
+        with open(os.path.join(root, image), "rb") as packaged, open(built, "rb") as made:
+            if packaged.read() != made.read():
+                raise Failure("the packaged image %s differs from %s" % (image, built))
+    check_manual(root, MANUAL, tool)
     print("packaged tool: %s" % shown, end="")
+
+
+def check_boot_helpers(package, root, scratch):
+    """The shell scripts parse; rbar-survey-boot's usage, its manual page and its refusal of a
+    user other than root; the maintainer scripts and the conffile list."""
+    control = os.path.join(scratch, "control")
+    run(["dpkg-deb", "-e", package, control])
+    for script in [os.path.join(root, name) for name in SHELL_SCRIPTS] + \
+            [os.path.join(control, name) for name in MAINTAINER_SCRIPTS]:
+        if not os.access(script, os.X_OK):
+            raise Failure("%s is not executable" % script)
+        run(["sh", "-n", script])
+    with open(os.path.join(control, "conffiles"), encoding="ascii") as file:
+        if file.read() != CONFFILES:
+            raise Failure("the conffiles list is not %r" % CONFFILES)
+    tool = os.path.join(root, BOOT_TOOL)
+    usage = run(["sh", tool, "--help"])
+    with gzip.open(os.path.join(root, BOOT_MANUAL), "rt", encoding="utf-8") as file:
+        page = file.read()
+    commands = re.findall(r"^  ([a-z]+)  ", usage, re.MULTILINE)
+    missing = [command for command in commands if ".B %s\n" % command not in page]
+    if not commands or missing:
+        raise Failure("the manual page of rbar-survey-boot does not describe %s" % missing)
+    check_manual(root, BOOT_MANUAL, tool)
+    as_user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] \
+        if os.geteuid() == 0 else []
+    # The script comes on standard input, opened here: the scratch folder is root's alone.
+    with open(tool, encoding="utf-8") as script:
+        done = subprocess.run(as_user + ["sh", "-s", "status"], stdin=script,
+                              capture_output=True, text=True, check=False)
+    if done.returncode != NOT_ROOT_STATUS or "must be run as root" not in done.stderr:
+        raise Failure("rbar-survey-boot status as a user: status %d, %r" %
+                      (done.returncode, done.stderr))
 
 
 def main():
@@ -166,9 +220,9 @@ def main():
             root = os.path.join(scratch, "root")
             run(["dpkg-deb", "-x", package, root])
             check_changelog(root, arguments.version)
-            check_extracted_tool(root, arguments.version,
-                                 os.path.join(arguments.build, "RbarSurvey.efi"),
+            check_extracted_tool(root, arguments.version, arguments.build,
                                  arguments.dump, arguments.expected)
+            check_boot_helpers(package, root, scratch)
     except Failure as fault:
         print("FAIL: %s" % fault)
         return 1
