@@ -11,6 +11,7 @@ the serial console.
 import fcntl
 import os
 import shutil
+import tempfile
 import time
 
 import firmware_linux_guest as guest
@@ -53,22 +54,19 @@ KEY_GAP = 0.5
 def build_cache(cache):
     """Downloads the signed loaders and the tools; keeps the loaders and an archive of the
     tools for the initramfs."""
-    work = os.path.join(cache, "secure-work")
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(work)
-    packages = guest.download(LOADER_PACKAGES + TOOL_PACKAGES, work)
-    loaders = os.path.join(work, "loaders")
-    for package in LOADER_PACKAGES:
-        guest.run(["dpkg", "-x", packages[package], loaders])
-    for name, path in LOADERS.items():
-        shutil.copyfile(os.path.join(loaders, path), os.path.join(cache, name + ".efi"))
-    tools = os.path.join(work, "tools")
-    for package in TOOL_PACKAGES:
-        guest.run(["dpkg", "-x", packages[package], tools])
-    for pruned in guest.PRUNED[:3] + ["etc"]:
-        shutil.rmtree(os.path.join(tools, pruned), ignore_errors=True)
-    guest.write_cpio(tools, os.path.join(cache, TOOLS_CPIO))
-    shutil.rmtree(work)
+    with tempfile.TemporaryDirectory(dir=cache) as work:
+        packages = guest.download(LOADER_PACKAGES + TOOL_PACKAGES, work)
+        for package in LOADER_PACKAGES:
+            guest.run(["dpkg", "-x", packages[package], os.path.join(work, "loaders")])
+        for name, path in LOADERS.items():
+            shutil.copyfile(os.path.join(work, "loaders", path),
+                            os.path.join(cache, name + ".efi"))
+        tools = os.path.join(work, "tools")
+        for package in TOOL_PACKAGES:
+            guest.run(["dpkg", "-x", packages[package], tools])
+        for pruned in guest.PRUNED[:3] + ["etc"]:
+            shutil.rmtree(os.path.join(tools, pruned), ignore_errors=True)
+        guest.write_cpio(tools, os.path.join(cache, TOOLS_CPIO))
     with open(os.path.join(cache, READY), "w", encoding="ascii") as ready:
         ready.write("\n".join(LOADER_PACKAGES + TOOL_PACKAGES) + "\n")
 
@@ -95,18 +93,15 @@ def make_mok(work):
     return tree
 
 
+# Shim on the removable-media path with MokManager and signed GRUB next to it, and shim in
+# Debian's folder, where rbar-survey-boot finds it.
+DISK_FILES = {"EFI/BOOT/BOOTX64.EFI": "shim", "EFI/BOOT/mmx64.efi": "mokmanager",
+              "EFI/BOOT/grubx64.efi": "grub", "EFI/debian/shimx64.efi": "shim",
+              "EFI/debian/mmx64.efi": "mokmanager"}
+
+
 def disk_files(cache):
-    """Shim on the removable-media path with MokManager and signed GRUB next to it, and shim in
-    Debian's folder, where rbar-survey-boot finds it."""
-    shim, mokmanager, grub = (os.path.join(cache, name + ".efi")
-                              for name in ("shim", "mokmanager", "grub"))
-    return {
-        "EFI/BOOT/BOOTX64.EFI": shim,
-        "EFI/BOOT/mmx64.efi": mokmanager,
-        "EFI/BOOT/grubx64.efi": grub,
-        "EFI/debian/shimx64.efi": shim,
-        "EFI/debian/mmx64.efi": mokmanager,
-    }
+    return {path: os.path.join(cache, name + ".efi") for path, name in DISK_FILES.items()}
 
 
 def add_to_initrd(initrd, cache, work):
