@@ -10,6 +10,9 @@ OVMF on one variable store and one disk:
   from \\EFI\\systemd\\drivers and boots the entry (second boot).
 - linux-once, linux-always, linux-remove: rbar-survey-boot run in a Linux guest
   (firmware_linux_guest), the fixture bridges a driver option the guest makes with efibootmgr.
+- secure-once: rbar-survey-boot once in the guest under Secure Boot with Microsoft's keys
+  (firmware_secure_guest), its test MOK enrolled through MokManager; the firmware loads no
+  unsigned fixture there, so the image reports OVMF's own bridge: no function.
 
 A boot that shows the boot image must print exactly the expected (annotated) report, then its
 count line, once; the runner presses a key once the count line shows (and again while the image
@@ -27,8 +30,9 @@ import time
 import firmware_disk
 import firmware_usb
 import firmware_linux_guest as guest
+import firmware_secure_guest as secure
 
-PATHS = ("grub", "systemd-boot", "linux-once", "linux-always", "linux-remove")
+PATHS = ("grub", "systemd-boot", "linux-once", "linux-always", "linux-remove", "secure-once")
 
 GRUB_MODULES = ("normal chain part_gpt part_msdos fat search search_fs_uuid search_fs_file "
                 "search_label echo halt reboot configfile test")
@@ -54,11 +58,15 @@ class Boot:
     """One QEMU run: the guest's step (None: no guest), whether the boot image shows, the line
     after which its report starts and the line that proves control came back after it."""
 
-    def __init__(self, step=None, shows=False, start=None, back=None):
+    def __init__(self, step=None, shows=False, start=None, back=None, keys=None, report=None):
         self.step = step
         self.shows = shows
         self.start = start
         self.back = back
+        # A key plan for the boot, made from the runner; the report's lines when not the
+        # expected report's.
+        self.keys = keys
+        self.report = report
 
 
 def firmware_started(label):
@@ -192,19 +200,22 @@ def check_boot(runner, arguments, boot, number, text):
     report = text[start.end():count.start()].split("\r\n")
     if report.pop():
         raise Check(f"boot {number}: report line not ended by CR LF: {report!r}")
-    runner.check_report(report, runner.expected_lines(arguments.expect)
-                        + firmware_usb.expected_annotated(arguments, runner.RunError))
+    expected = boot.report if boot.report is not None else (
+        runner.expected_lines(arguments.expect)
+        + firmware_usb.expected_annotated(arguments, runner.RunError))
+    runner.check_report(report, expected)
     found = int(count.group(1))
-    if arguments.expect_rebar_functions is not None and found != arguments.expect_rebar_functions:
-        raise Check(f"boot {number}: count line gives {found} functions, "
-                    f"{arguments.expect_rebar_functions} expected")
+    functions = arguments.expect_rebar_functions if boot.report is None else 0
+    if functions is not None and found != functions:
+        raise Check(f"boot {number}: count line gives {found} functions, {functions} expected")
     if re.search(boot.back, text[count.end():]) is None:
         raise Check(f"boot {number}: control did not come back after the boot image")
     return f"boot {number}: {len(report)} report lines, {found} functions, then control back"
 
 
-def run_boots(runner, arguments, work, disk, boots):
-    """Runs the boots in order on one variable store and disk; prints a line per boot."""
+def run_boots(runner, arguments, work, disk, boots, cache=None):
+    """Runs the boots in order on one variable store and disk; prints a line per boot. With the
+    Secure Boot guest's cache, under Secure Boot: GRUB's configuration starts each step."""
     variables = os.path.join(work, "OVMF_VARS.fd")
     shutil.copyfile(arguments.ovmf_vars, variables)
     command = qemu_base(arguments, variables, disk)
@@ -214,14 +225,19 @@ def run_boots(runner, arguments, work, disk, boots):
         initrd = os.path.join(work, "initrd.cpio")
         guest.make_initrd(base_cpio, initrd, work, arguments.tool,
                           [arguments.boot_option], steps)
+        if cache is not None:
+            secure.add_to_initrd(initrd, cache, work)
         firmware_disk.add_files(disk, {guest.KERNEL_FILE: kernel, guest.INITRD_FILE: initrd})
     logs = []
     total = 0.0
     for number, boot in enumerate(boots, 1):
         step = number if boot.step is not None else None
-        firmware_disk.add_files(disk, {"startup.nsh": write_text(work, "startup.nsh",
-                                                                 guest.shell_script(step))})
-        keys = report_keys(runner, boot.back)
+        if cache is None:
+            start = {"startup.nsh": write_text(work, "startup.nsh", guest.shell_script(step))}
+        else:
+            start = {"EFI/debian/grub.cfg": write_text(work, "grub.cfg", secure.grub_config(step))}
+        firmware_disk.add_files(disk, start)
+        keys = boot.keys(runner) if boot.keys else report_keys(runner, boot.back)
         console, seconds, failure = runner.run_qemu(command, arguments.timeout, arguments.show,
                                                     keys)
         total += seconds
@@ -360,6 +376,52 @@ def run_linux(runner, arguments, work):
     return run_boots(runner, arguments, work, disk, LINUX_BOOTS[arguments.path])
 
 
+# Under Secure Boot: the MOK request and a refusal without a key; its enrolment; always, status
+# and remove through shim; once, whose next boot shows the report, GRUB then powering off.
+SECURE_BOOTS = [
+    Boot("""mokutil --sb-state | grep -x 'SecureBoot enabled'
+mv /var/lib/dkms /var/lib/dkms.away
+status=0
+rbar-survey-boot once 2>/tmp/refused || status=$?
+[ "$status" -eq 2 ]
+grep -F 'mokutil --import' /tmp/refused
+[ ! -e /boot/efi/EFI/rbar-survey ]
+mv /var/lib/dkms.away /var/lib/dkms
+mokutil --generate-hash=""" + secure.MOK_PASSWORD + """ >/tmp/hash
+mokutil --import /var/lib/dkms/mok.pub --hash-file /tmp/hash
+"""),
+    Boot(keys=secure.mok_enroll_keys),
+    Boot(OWN_NUMBER + """mokutil --test-key /var/lib/dkms/mok.pub | grep 'already enrolled'
+efibootmgr -v >/tmp/before
+rbar-survey-boot always
+rbar-survey-boot status | grep -x 'Secure Boot: on'
+rbar-survey-boot status | grep '"rbar-survey" (at every boot, through shim)$'
+rbar-survey-boot remove
+efibootmgr -v >/tmp/after
+diff /tmp/before /tmp/after
+rbar-survey-boot once 2>/tmp/warnings
+[ ! -s /tmp/warnings ]
+efibootmgr | grep -x "BootNext: $(own 'rbar-survey once')"
+efibootmgr -v | grep -F 'File(\\EFI\\debian\\shimx64.efi)\\.E.F.I.\\.r.b.a.r.-.s.u.r.v.e.y.\\.R'
+openssl x509 -inform der -in /var/lib/dkms/mok.pub -out /tmp/mok.pem
+sbverify --cert /tmp/mok.pem /boot/efi/EFI/rbar-survey/RbarSurveyBoot.efi
+[ -z "$(find /tmp -name 'tmp.*')" ]
+"""),
+    # Shim hands the image `wait`: it asks for a key.
+    Boot(shows=True, report=[], start=SHOWN_BY_FIRMWARE["start"],
+         back=r"Press any key to continue booting\.[\s\S]*" + firmware_back(OWN_OPTION)),
+]
+
+
+def run_secure(runner, arguments, work):
+    cache = secure.secure_base(arguments.guest_cache)
+    arguments.ovmf_code, arguments.ovmf_vars = secure.FIRMWARE_CODE, secure.FIRMWARE_VARS
+    arguments.qemu_arg = arguments.qemu_arg + secure.QEMU_ARGUMENTS
+    disk = os.path.join(work, "disk.img")
+    firmware_disk.make_esp_disk(disk, secure.disk_files(cache))
+    return run_boots(runner, arguments, work, disk, SECURE_BOOTS, cache)
+
+
 def write_text(work, name, text):
     path = os.path.join(work, name)
     with open(path, "w", encoding="ascii") as file:
@@ -394,6 +456,8 @@ def run_path(runner, arguments):
                 seconds = run_grub(runner, arguments, work)
             elif arguments.path == "systemd-boot":
                 seconds = run_systemd_boot(runner, arguments, work)
+            elif arguments.path == "secure-once":
+                seconds = run_secure(runner, arguments, work)
             else:
                 seconds = run_linux(runner, arguments, work)
         except (Check, RuntimeError, OSError) as error:

@@ -11,7 +11,10 @@ depend on libpci3, and draw no error or warning from lintian (each tag it report
 The extracted tool must print the project version and the report of a dump; every shell script
 must parse; rbar-survey-boot must print its usage and refuse to run for a user other than root;
 the manual pages must render without warnings and name every option and command of their
-program's --help.
+program's --help. Installed with dpkg into a scratch root (its maintainer scripts run outside a
+chroot, with DPKG_ROOT), the postinst must put the boot image of the package's architecture in
+that root's /boot/rbar-survey, removing must leave only the conffile, and purging must leave
+the root as it was; nothing outside the scratch root changes.
 """
 
 import argparse
@@ -56,6 +59,10 @@ METRICS_FILES = [
 # The Debian changelog, compressed as Debian installs it.
 CHANGELOG = "usr/share/doc/rbar-survey/changelog.gz"
 REQUIRED_DEPENDENCY = "libpci3"
+# Files of the scratch root before the install, which no step may change.
+SCRATCH_ROOT_FILES = {"boot/vmlinuz": "kernel\n", "etc/grub.d/10_linux": "#!/bin/sh\n"}
+# The boot image the postinst puts where GRUB's entry reads it, by package architecture.
+GRUB_IMAGES = {"amd64": "RbarSurveyBoot.efi", "arm64": "RbarSurveyBootAA64.efi"}
 # lintian's tag lines: severity, package, tag and its detail.
 LINTIAN_TAG = re.compile(r"^([EWIPXOMC]): ([^ :]+)(?: [a-z]+)?: (\S+)(.*)$")
 
@@ -200,6 +207,57 @@ def check_boot_helpers(package, root, scratch):
                       (done.returncode, done.stderr))
 
 
+def root_files(root):
+    """The files below a scratch root, dpkg's own database and log left out."""
+    found = set()
+    for folder, _, names in os.walk(root):
+        relative = os.path.relpath(folder, root)
+        if relative.startswith(("var/lib/dpkg", "var/log")):
+            continue
+        found.update(os.path.normpath(os.path.join(relative, name)) for name in names)
+    return found
+
+
+def check_install_remove(package, build, scratch):
+    """dpkg installs, removes and purges the package in a scratch root, the maintainer scripts
+    run without chroot (DPKG_ROOT); the files below that root after each step."""
+    root = os.path.join(scratch, "dpkg-root")
+    for folder in ("var/lib/dpkg/info", "var/lib/dpkg/updates", "var/log"):
+        os.makedirs(os.path.join(root, folder))
+    open(os.path.join(root, "var/lib/dpkg/status"), "w", encoding="ascii").close()
+    for name, text in SCRATCH_ROOT_FILES.items():
+        os.makedirs(os.path.dirname(os.path.join(root, name)), exist_ok=True)
+        with open(os.path.join(root, name), "w", encoding="ascii") as file:
+            file.write(text)
+    before = root_files(root)
+    image = "boot/rbar-survey/" + GRUB_IMAGES[run(["dpkg-deb", "-f", package,
+                                                   "Architecture"]).strip()]
+    packaged = set(PACKAGE_FILES + METRICS_FILES + [CHANGELOG])
+    dpkg = ["dpkg", "--root=" + root, "--log=" + os.path.join(root, "var/log/dpkg.log"),
+            "--force-script-chrootless", "--force-depends", "--force-not-root"]
+    steps = [
+        ("install", ["--install", package], before | packaged | {image}),
+        ("remove", ["--remove", "rbar-survey"], before | {PACKAGE_FILES[0]}),
+        ("purge", ["--purge", "rbar-survey"], before),
+    ]
+    for step, arguments, expected in steps:
+        run(dpkg + arguments)
+        found = root_files(root)
+        if found != expected:
+            raise Failure("after dpkg %s: extra %s, missing %s" %
+                          (step, sorted(found - expected), sorted(expected - found)))
+        if step == "install":
+            with open(os.path.join(root, image), "rb") as placed, \
+                    open(os.path.join(build, os.path.basename(image)), "rb") as made:
+                if placed.read() != made.read():
+                    raise Failure("the postinst's %s differs from the build's" % image)
+        print("dpkg %s in a scratch root: %d files" % (step, len(found)))
+    for name, text in SCRATCH_ROOT_FILES.items():
+        with open(os.path.join(root, name), encoding="ascii") as file:
+            if file.read() != text:
+                raise Failure("dpkg changed %s" % name)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--cpack", required=True)
@@ -223,6 +281,7 @@ def main():
             check_extracted_tool(root, arguments.version, arguments.build,
                                  arguments.dump, arguments.expected)
             check_boot_helpers(package, root, scratch)
+            check_install_remove(package, arguments.build, scratch)
     except Failure as fault:
         print("FAIL: %s" % fault)
         return 1
