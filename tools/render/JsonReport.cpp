@@ -16,12 +16,6 @@ constexpr int JSON_INDENT = 2;
 // Size indexes a mask can hold (bits 0 to 31).
 constexpr uint32_t MASK_BITS = 32;
 
-// "vvvv" and "dddd" of a function.
-std::string IdPart(const ConfigFunction &Function, bool Vendor) {
-  const std::string Ids = FormatFunctionIds(Function);
-  return Vendor ? Ids.substr(0, Ids.find(':')) : Ids.substr(Ids.find(':') + 1);
-}
-
 // A window as its type, state, bounds and size.
 json WindowJson(const BridgeWindow &Window) {
   json Object = {{"type", Window.Prefetchable ? "prefetchable" : "memory"},
@@ -133,8 +127,8 @@ std::string RenderJsonReport(const ReportInputs &Inputs) {
                    {"bus", Key.Bus},
                    {"device", Key.Device},
                    {"function", Key.Function},
-                   {"vendor_id", IdPart(Function.Config, true)},
-                   {"device_id", IdPart(Function.Config, false)},
+                   {"vendor_id", FormatId(Function.Config, PciId::Vendor)},
+                   {"device_id", FormatId(Function.Config, PciId::Device)},
                    {"source", Function.Source.empty() ? json(nullptr) : json(Function.Source)},
                    {"bytes", Function.Config.Bytes.size()},
                    {"scanned", Reported.Known.Scanned},

@@ -46,11 +46,10 @@ Family RunFamily(const char *Name, const char *Help, uint64_t Value) {
 // address="DDDD:BB:DD.F",vendor_id="vvvv",device_id="dddd",bar="N": the labels of a BAR,
 // without braces so that more can follow.
 std::string BarLabels(const ReportedFunction &Function, uint32_t Bar) {
-  const std::string Ids = FormatFunctionIds(Function.Function->Config);
-  const size_t Colon = Ids.find(':');
+  const ConfigFunction &Config = Function.Function->Config;
   return "address=\"" + FormatFunctionAddress(Function.Key) + "\",vendor_id=\"" +
-         Ids.substr(0, Colon) + "\",device_id=\"" + Ids.substr(Colon + 1) + "\",bar=\"" +
-         std::to_string(Bar) + "\"";
+         FormatId(Config, PciId::Vendor) + "\",device_id=\"" + FormatId(Config, PciId::Device) +
+         "\",bar=\"" + std::to_string(Bar) + "\"";
 }
 
 // The verdict series of an explained BAR.

@@ -34,11 +34,15 @@ std::string FormatFunctionAddress(const FunctionKey &Key) {
   return Text;
 }
 
-std::string FormatFunctionIds(const ConfigFunction &Function) {
-  char Text[16];
-  std::snprintf(Text, sizeof Text, "%04x:%04x", Register16(Function, VENDOR_ID_OFFSET),
-                Register16(Function, DEVICE_ID_OFFSET));
+std::string FormatId(const ConfigFunction &Function, PciId Id) {
+  char Text[8];
+  std::snprintf(Text, sizeof Text, "%04x",
+                Register16(Function, Id == PciId::Vendor ? VENDOR_ID_OFFSET : DEVICE_ID_OFFSET));
   return Text;
+}
+
+std::string FormatFunctionIds(const ConfigFunction &Function) {
+  return FormatId(Function, PciId::Vendor) + ":" + FormatId(Function, PciId::Device);
 }
 
 bool MergeIntoImage(PreviewImage &Image, PreviewImage Added, std::string &Error) {

@@ -37,6 +37,12 @@ inline FunctionKey KeyOf(const PreviewFunction &Function) {
 // "DDDD:BB:DD.F", as `lspci -D` prints it.
 std::string FormatFunctionAddress(const FunctionKey &Key);
 
+// One of a function's two IDs.
+enum class PciId { Vendor, Device };
+
+// "vvvv" or "dddd": the vendor or the device ID in lowercase hex.
+std::string FormatId(const ConfigFunction &Function, PciId Id);
+
 // "vvvv:dddd", the vendor and device IDs in lowercase hex as `lspci -n` prints them.
 std::string FormatFunctionIds(const ConfigFunction &Function);
 
