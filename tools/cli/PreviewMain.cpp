@@ -102,7 +102,8 @@ int main(int Count, char **Arguments) {
   }
 
   const PreviewRun Run = RunPreview(Image);
-  const std::string SummaryLine = Summary(GatherSurveyFacts(Run, Image));
+  const SurveyFacts Survey = GatherSurveyFacts(Run, Image);
+  const std::string SummaryLine = Summary(Survey);
   const std::vector<ShortFunction> Short = FindShortFunctions(Image, Run.Facts);
   const std::vector<std::string> ShortLines =
       Options.DumpFiles.empty() ? DescribeShortMachineFunctions(Short, geteuid() == ROOT_USER_ID,
@@ -132,7 +133,7 @@ int main(int Count, char **Arguments) {
   if (Options.Json || Options.Prometheus) {
     std::vector<std::string> Warnings = ShortLines;
     Warnings.insert(Warnings.end(), Faults.begin(), Faults.end());
-    const ReportInputs Inputs{&Run,  &Image,      Options.Explain ? &Sources : nullptr,
+    const ReportInputs Inputs{&Run,  &Image,      &Survey, Options.Explain ? &Sources : nullptr,
                               Short, SummaryLine, Warnings};
     Report = Options.Json ? RenderJsonReport(Inputs)
                           : RenderMetricsReport(Inputs, static_cast<int64_t>(std::time(nullptr)));

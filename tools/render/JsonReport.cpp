@@ -117,7 +117,7 @@ json BarJson(const ReportInputs &Inputs, const PreviewFunction &Function, const 
 
 std::string RenderJsonReport(const ReportInputs &Inputs) {
   const PreviewRun &Run = *Inputs.Run;
-  const SurveyFacts Survey = GatherSurveyFacts(Run, *Inputs.Image);
+  const SurveyFacts &Survey = *Inputs.Survey;
   json Functions = json::array();
   for (const ReportedFunction &Reported : Survey.Functions) {
     const PreviewFunction &Function = *Reported.Function;

@@ -84,7 +84,7 @@ std::string RenderFamilies(const std::vector<Family> &Families) {
 } // namespace
 
 std::string RenderMetricsReport(const ReportInputs &Inputs, int64_t RunTime) {
-  const SurveyFacts Survey = GatherSurveyFacts(*Inputs.Run, *Inputs.Image);
+  const SurveyFacts &Survey = *Inputs.Survey;
   Family Current{"bar_current_size_bytes", "Current size of a Resizable BAR.", {}};
   Family Largest{"bar_largest_size_bytes", "Largest size a Resizable BAR supports.", {}};
   Family Proposed{"bar_proposed_size_bytes",

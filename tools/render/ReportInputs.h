@@ -1,5 +1,6 @@
-// What the document renderers (JSON, metrics) are given besides the run: the image, the
-// explanation's sources when explanations are wanted, and the messages standard error gets.
+// What the document renderers (JSON, metrics) are given besides the run: the image and its
+// facts, the explanation's sources when explanations are wanted, and the messages standard error
+// gets.
 #pragma once
 
 #include <string>
@@ -9,10 +10,13 @@
 #include "tools/source/PreviewImage.h"
 #include "tools/survey/PreviewRun.h"
 #include "tools/survey/ReadCompleteness.h"
+#include "tools/survey/SurveyFacts.h"
 
 struct ReportInputs {
   const PreviewRun *Run = nullptr;
   const PreviewImage *Image = nullptr;
+  // What the run found, gathered once from Run and Image (GatherSurveyFacts).
+  const SurveyFacts *Survey = nullptr;
   // Explanations are added when set.
   const ExplainSources *Explain = nullptr;
   std::vector<ShortFunction> Short;
