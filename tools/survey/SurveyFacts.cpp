@@ -3,6 +3,8 @@
 // decoding of the capability, walked as the driver walks it.
 #include "tools/survey/SurveyFacts.h"
 
+#include <utility>
+
 #include "driver/RebarEvaluation.h"
 #include "tools/survey/RebarEntries.h"
 
@@ -11,31 +13,28 @@ namespace {
 // The BARs of one function's report lines.
 std::vector<ReportedBar> ReportedBars(const PreviewFunction &Function,
                                       const std::vector<std::string> &Lines) {
-  std::vector<uint32_t> Masks;
-  for (const std::string &Line : Lines) {
-    if (const std::optional<uint32_t> Mask = ParseSizesLine(Line)) {
-      Masks.push_back(*Mask);
+  // The sizes lines: where each stands, and its mask.
+  std::vector<std::pair<size_t, uint32_t>> Sizes;
+  for (size_t Index = 0; Index < Lines.size(); ++Index) {
+    if (const std::optional<uint32_t> Mask = ParseSizesLine(Lines[Index])) {
+      Sizes.emplace_back(Index, *Mask);
     }
   }
   const std::vector<RebarEntry> Entries = DecodeRebarEntries(Function.Config);
-  bool Agree = Entries.size() == Masks.size();
-  for (size_t Index = 0; Agree && Index < Masks.size(); ++Index) {
-    Agree = Entries[Index].Mask == Masks[Index];
+  bool Agree = Entries.size() == Sizes.size();
+  for (size_t Index = 0; Agree && Index < Sizes.size(); ++Index) {
+    Agree = Entries[Index].Mask == Sizes[Index].second;
   }
   std::vector<ReportedBar> Bars;
-  for (size_t Index = 0; Index < Lines.size(); ++Index) {
-    const std::optional<uint32_t> Mask = ParseSizesLine(Lines[Index]);
-    if (!Mask) {
-      continue;
-    }
+  for (const auto &[Line, Mask] : Sizes) {
     ReportedBar Bar;
-    Bar.Mask = *Mask;
-    Bar.Largest = static_cast<uint32_t>(BitLength32(*Mask) - 1);
+    Bar.Mask = Mask;
+    Bar.Largest = static_cast<uint32_t>(BitLength32(Mask) - 1);
     if (Agree) {
       Bar.Bar = Entries[Bars.size()].Bar;
       Bar.Current = Entries[Bars.size()].Current;
     }
-    Bar.Proposal = Index + 1 < Lines.size() ? ParseBarLine(Lines[Index + 1]) : std::nullopt;
+    Bar.Proposal = Line + 1 < Lines.size() ? ParseBarLine(Lines[Line + 1]) : std::nullopt;
     if (Bar.Proposal) {
       Bar.Bar = Bar.Proposal->Bar;
       Bar.Current = Bar.Proposal->Current;
