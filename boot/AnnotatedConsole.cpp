@@ -2,21 +2,12 @@
 // through unchanged; the header before it and the sizes after it are written around it.
 #include "boot/AnnotatedConsole.h"
 
+#include "boot/BarLineText.h"
 #include "boot/RootBridgeRecorder.h"
 #include "boot/SizeIndexWords.h"
 #include "print/ConsolePrint.h"
 
 namespace {
-
-// The words of a BAR line, numbers in between: "BAR b RBAR CURRENT c RBAR MAX m RBAR NEW n".
-constexpr const CHAR16 *BAR_LINE_WORDS[] = {u"BAR ", u" RBAR CURRENT ", u" RBAR MAX ",
-                                            u" RBAR NEW "};
-constexpr UINTN BAR_LINE_NUMBERS = sizeof(BAR_LINE_WORDS) / sizeof(BAR_LINE_WORDS[0]);
-constexpr UINTN CURRENT_NUMBER = 1;
-constexpr UINTN PROPOSED_NUMBER = 3;
-// Digits of a decimal number the survey prints: a 32-bit value has at most ten.
-constexpr UINTN MAX_DECIMAL_DIGITS = 10;
-constexpr UINT32 DECIMAL_BASE = 10;
 
 // Hex digits of the header's fields, and its lower-case digits (lspci's form).
 constexpr UINTN SEGMENT_DIGITS = 4;
@@ -40,32 +31,13 @@ struct AnnotatingConsole {
 };
 constinit AnnotatingConsole Annotating = {};
 
-// Takes Word from the front of Text.
-bool TakeWord(const CHAR16 *&Text, const CHAR16 *Word) {
-  const CHAR16 *Cursor = Text;
-  for (; *Word != u'\0'; ++Word, ++Cursor) {
-    if (*Cursor != *Word) {
-      return false;
-    }
+// Characters of a string the survey wrote, its terminator left out: at most a print buffer's.
+UINTN TextLength(const CHAR16 *String) {
+  UINTN Length = 0;
+  while (Length < PRINT_BUFFER_CHARS && String[Length] != u'\0') {
+    ++Length;
   }
-  Text = Cursor;
-  return true;
-}
-
-// Takes a decimal number of one to ten digits that fits 32 bits from the front of Text.
-bool TakeNumber(const CHAR16 *&Text, UINT32 &Value) {
-  UINT64 Number = 0;
-  UINTN Digits = 0;
-  while (Text[Digits] >= u'0' && Text[Digits] <= u'9' && Digits < MAX_DECIMAL_DIGITS) {
-    Number = Number * DECIMAL_BASE + static_cast<UINT64>(Text[Digits] - u'0');
-    ++Digits;
-  }
-  if (Digits == 0 || Number > UINT32_MAX || (Text[Digits] >= u'0' && Text[Digits] <= u'9')) {
-    return false;
-  }
-  Value = static_cast<UINT32>(Number);
-  Text += Digits;
-  return true;
+  return Length;
 }
 
 // Appends Value as Digits lower-case hex digits at Out.
@@ -124,42 +96,18 @@ EFI_STATUS EFIAPI AnnotatingOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, cons
   }
   Annotating.Previous = Read;
   const EFI_STATUS Status = Annotating.Console->OutputString(Annotating.Console, String);
-  UINT32 Current = 0;
-  UINT32 Proposed = 0;
-  if (ParseBarLineSizes(String, Current, Proposed)) {
+  UINT32 Numbers[BAR_LINE_NUMBERS] = {};
+  if (String != nullptr && ParseBarLineNumbers(String, TextLength(String), Numbers)) {
     WriteText(u"  ");
-    WriteSize(Current);
+    WriteSize(Numbers[BAR_LINE_CURRENT]);
     WriteText(u" -> ");
-    WriteSize(Proposed);
+    WriteSize(Numbers[BAR_LINE_PROPOSED]);
     WriteText(u"\n");
   }
   return Status;
 }
 
 } // namespace
-
-bool ParseBarLineSizes(const CHAR16 *String, UINT32 &Current, UINT32 &Proposed) {
-  if (String == nullptr) {
-    return false;
-  }
-  UINT32 Numbers[BAR_LINE_NUMBERS] = {};
-  const CHAR16 *Text = String;
-  for (UINTN Index = 0; Index < BAR_LINE_NUMBERS; ++Index) {
-    if (!TakeWord(Text, BAR_LINE_WORDS[Index]) || !TakeNumber(Text, Numbers[Index])) {
-      return false;
-    }
-  }
-  // The line end, CR LF or LF, may be part of the string.
-  if (!TakeWord(Text, u"\r\n")) {
-    TakeWord(Text, u"\n");
-  }
-  if (*Text != u'\0') {
-    return false;
-  }
-  Current = Numbers[CURRENT_NUMBER];
-  Proposed = Numbers[PROPOSED_NUMBER];
-  return true;
-}
 
 EFI_SYSTEM_TABLE *AnnotatingSystemTable(const EFI_SYSTEM_TABLE &Real, AnnotatingTables &Tables) {
   Tables.System = Real;

@@ -16,7 +16,3 @@ struct AnnotatingTables {
 // Fills Tables from Real and returns the system table to hand to the survey. The annotating
 // console writes to Real's ConOut (none: nothing is written).
 EFI_SYSTEM_TABLE *AnnotatingSystemTable(const EFI_SYSTEM_TABLE &Real, AnnotatingTables &Tables);
-
-// The size line for a BAR line (a NUL-terminated UCS-2 string, CR LF or LF ended or not), or
-// false when String is not a BAR line. Current and Proposed receive its size indexes.
-bool ParseBarLineSizes(const CHAR16 *String, UINT32 &Current, UINT32 &Proposed);

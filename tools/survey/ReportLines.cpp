@@ -1,14 +1,10 @@
 // Reading the driver's report lines back into numbers, word by word as the driver prints them.
 #include "tools/survey/ReportLines.h"
 
-#include <array>
-#include <charconv>
+#include "boot/BarLineText.h"
 
 namespace {
 
-// The words of a BAR line, numbers in between.
-constexpr std::array<std::string_view, 4> BAR_LINE_WORDS = {"BAR", "RBAR CURRENT", "RBAR MAX",
-                                                            "RBAR NEW"};
 // The word of a sizes line, the space after it included.
 constexpr std::string_view SIZES_LINE_WORD = "RBarSizes ";
 
@@ -25,51 +21,15 @@ std::string_view WithoutLineEnd(std::string_view Line) {
   return Line;
 }
 
-// Takes Word and the single space after it from the front of Text.
-bool TakeWord(std::string_view &Text, std::string_view Word) {
-  if (Text.substr(0, Word.size()) != Word || Text.size() == Word.size() ||
-      Text[Word.size()] != ' ') {
-    return false;
-  }
-  Text.remove_prefix(Word.size() + 1);
-  return true;
-}
-
-// Takes a decimal number from the front of Text, and the space after it unless Last.
-bool TakeNumber(std::string_view &Text, uint32_t &Value, bool Last) {
-  const char *End = Text.data() + Text.size();
-  const std::from_chars_result Result = std::from_chars(Text.data(), End, Value);
-  if (Result.ec != std::errc{} || Result.ptr == Text.data()) {
-    return false;
-  }
-  Text.remove_prefix(static_cast<size_t>(Result.ptr - Text.data()));
-  if (Last) {
-    return true;
-  }
-  if (Text.empty() || Text.front() != ' ') {
-    return false;
-  }
-  Text.remove_prefix(1);
-  return true;
-}
-
 } // namespace
 
 std::optional<BarLine> ParseBarLine(std::string_view Line) {
-  Line = WithoutLineEnd(Line);
-  BarLine Parsed;
-  std::array<uint32_t *, BAR_LINE_WORDS.size()> Values = {&Parsed.Bar, &Parsed.Current,
-                                                          &Parsed.Highest, &Parsed.Proposed};
-  for (size_t Index = 0; Index < BAR_LINE_WORDS.size(); ++Index) {
-    if (!TakeWord(Line, BAR_LINE_WORDS[Index]) ||
-        !TakeNumber(Line, *Values[Index], Index + 1 == BAR_LINE_WORDS.size())) {
-      return std::nullopt;
-    }
-  }
-  if (!Line.empty()) {
+  UINT32 Numbers[BAR_LINE_NUMBERS] = {};
+  if (!ParseBarLineNumbers(Line.data(), Line.size(), Numbers)) {
     return std::nullopt;
   }
-  return Parsed;
+  return BarLine{Numbers[BAR_LINE_BAR], Numbers[BAR_LINE_CURRENT], Numbers[BAR_LINE_HIGHEST],
+                 Numbers[BAR_LINE_PROPOSED]};
 }
 
 std::optional<uint32_t> ParseSizesLine(std::string_view Line) {
