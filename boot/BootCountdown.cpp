@@ -28,10 +28,12 @@ KeyLook LookForKey(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input) {
   return Status == EFI_NOT_READY ? KeyLook::NoKey : KeyLook::Failed;
 }
 
+constexpr UINT32 DECIMAL_BASE = 10;
+
 // Decimal digits of Value, at least one.
 UINT32 DecimalDigits(UINT32 Value) {
   UINT32 Digits = 1;
-  for (; Value >= 10; Value /= 10) {
+  for (; Value >= DECIMAL_BASE; Value /= DECIMAL_BASE) {
     ++Digits;
   }
   return Digits;

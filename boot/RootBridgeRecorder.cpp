@@ -9,6 +9,7 @@ namespace {
 constexpr UINT64 PCI_VENDOR_ID_REGISTER = 0x00;
 constexpr UINT64 PCI_DEVICE_ID_REGISTER = 0x02;
 constexpr UINT32 ID_BITS = 16;
+constexpr UINT32 BITS_PER_BYTE = 8;
 constexpr UINT64 ADDRESS_BUS_MASK = 0xFF;
 constexpr UINT64 ADDRESS_DEVICE_MASK = 0x1F;
 constexpr UINT64 ADDRESS_FUNCTION_MASK = 0x07;
@@ -47,7 +48,7 @@ EFI_STATUS EFIAPI RecordedPciRead(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *,
   if (Count == 1 && Buffer != nullptr && Bytes != 0 && Bytes <= sizeof(UINT32)) {
     const auto *Read = static_cast<const UINT8 *>(Buffer);
     for (UINTN Index = 0; Index < Bytes; ++Index) {
-      Value |= static_cast<UINT32>(Read[Index]) << (8 * Index);
+      Value |= static_cast<UINT32>(Read[Index]) << (BITS_PER_BYTE * Index);
     }
   }
   NoteConfigurationRead(RealBridge->SegmentNumber, Width, Address, Status, Value);
