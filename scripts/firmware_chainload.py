@@ -27,6 +27,8 @@ import subprocess
 import sys
 import tempfile
 
+import firmware_disk
+
 FIRMWARES = ("uboot", "secure-boot")
 
 # The chain-loader's lines (console escape codes removed, line ends made CR LF).
@@ -62,7 +64,6 @@ SECURE_BOOT_VARS = "/usr/share/OVMF/OVMF_VARS_4M.snakeoil.fd"
 SECURE_BOOT_MACHINE = ["-machine", "q35,smm=on", "-m", "256",
                        "-global", "driver=cfi.pflash01,property=secure,value=on"]
 USB_STICK = ["-device", "qemu-xhci", "-device", "usb-storage,drive=stick"]
-MAKE_USB_IMAGE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "make-usb-image.sh")
 # The boot manager's lines about the stick's boot option, and its last word when nothing is
 # left to boot (it then waits for a key).
 STICK_OPTION = r'Boot[0-9A-F]{4} "[^"]*USB[^"]*" from [^\r]*?'
@@ -202,10 +203,10 @@ def uboot_command(arguments, folder, error):
 def secure_boot_command(directory, folder, error):
     """Makes the USB stick image of the folder; returns OVMF's QEMU command."""
     stick = os.path.join(directory, "stick.img")
-    made = subprocess.run([MAKE_USB_IMAGE, stick, folder], stdout=subprocess.PIPE,
-                          stderr=subprocess.STDOUT, check=False)
-    if made.returncode != 0:
-        raise error("make-usb-image.sh failed: " + made.stdout.decode("utf-8", "replace"))
+    try:
+        firmware_disk.make_folder_disk(stick, folder)
+    except RuntimeError as failure:
+        raise error(str(failure)) from failure
     variables = os.path.join(directory, "OVMF_VARS.fd")
     shutil.copyfile(SECURE_BOOT_VARS, variables)
     return ["qemu-system-x86_64", *SECURE_BOOT_MACHINE, "-nographic", "-no-reboot", "-net",

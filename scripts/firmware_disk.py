@@ -20,6 +20,11 @@ def run(command):
         raise RuntimeError(f"{' '.join(command)} failed: {done.stderr.strip()}")
 
 
+def make_folder_disk(path, folder):
+    """Writes the disk image at path, its partition holding the tree of folder."""
+    run(["sh", MAKE_IMAGE, path, folder])
+
+
 def make_esp_disk(path, files):
     """Writes the disk image at path; files maps a path on the partition (with / separators) to
     the host file to copy there."""
@@ -28,7 +33,7 @@ def make_esp_disk(path, files):
             target = os.path.join(folder, name)
             os.makedirs(os.path.dirname(target), exist_ok=True)
             shutil.copyfile(source, target)
-        run(["sh", MAKE_IMAGE, path, folder])
+        make_folder_disk(path, folder)
 
 
 def add_files(path, files):
