@@ -6,6 +6,8 @@
 #include "boot/BootCountdown.h"
 #include "boot/BootMode.h"
 #include "boot/BootStatus.h"
+#include "boot/ReportFile.h"
+#include "boot/ReportOutput.h"
 #include "driver/DriverEntry.h"
 #include "driver/DriverGlobals.h"
 #include "print/ConsolePrint.h"
@@ -22,14 +24,33 @@ extern "C" EFI_STATUS EFIAPI BootEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *Table
   // Keys pressed before the report shows were not meant for the countdown.
   DiscardPendingKeys(Table->ConIn);
 
-  // The driver's own entry point: the same reads and report lines, on tables that annotate them.
-  static constinit AnnotatingTables Tables = {};
-  DriverEntry(Image, AnnotatingSystemTable(*Table, Tables));
-  // The image's own lines go to the console as they are.
+  // The report is kept for its file when the image was started from a stick or asked to save.
   SystemTable = Table;
   BootServices = Table->BootServices;
+  ReportFileTarget Target = {};
+  static constinit ReportCapture Capture = {};
+  const bool Saving = ChooseReportFile(Image, WantsSave(Image), Target);
+  if (Saving) {
+    StartReportCapture(Capture);
+  }
+  static constinit EFI_SYSTEM_TABLE ReportTable = {};
+  ReportTable = *Table;
+  ReportTable.ConOut = ReportConsole(Table->ConOut);
 
+  // The driver's own entry point: the same reads and report lines, on tables that annotate them.
+  static constinit AnnotatingTables Tables = {};
+  DriverEntry(Image, AnnotatingSystemTable(ReportTable, Tables));
+  // The image's own lines go to the console as they are.
+  SystemTable = &ReportTable;
+  BootServices = Table->BootServices;
   PrintRebarFunctionCount(RebarFunctionCount);
+  SystemTable = Table;
+
+  if (Saving) {
+    StopReportCapture();
+    ShowSaveResult(SaveReportFile(Capture, Target), Target);
+    FreeReportCapture(Capture);
+  }
   const BootMode Mode = ChooseBootMode(Image);
   if (Mode.After == AfterReport::WaitForKey && WaitForKey(Table->ConIn) == WaitEnd::KeyPressed) {
     return BOOT_OPTION_GO_ON_STATUS;

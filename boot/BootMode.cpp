@@ -21,6 +21,7 @@ constexpr CHAR16 REMOVABLE_MEDIA_PREFIX[] = u"\\EFI\\BOOT\\BOOT";
 constexpr CHAR16 IMAGE_SUFFIX[] = u".EFI";
 constexpr CHAR16 WAIT_WORD[] = u"wait";
 constexpr CHAR16 COUNTDOWN_WORD[] = u"countdown=";
+constexpr CHAR16 SAVE_WORD[] = u"save";
 
 template <UINTN N>
 constexpr UINTN Length(const CHAR16 (&)[N]) {
@@ -90,8 +91,13 @@ void ReportUnknownWord(const CHAR16 *Word, UINTN Count) {
     Shown[Index] = Word[Index];
   }
   Shown[Kept] = u'\0';
-  Print(u"rbar-survey: load option \"%s%s\" not understood (wait, countdown=N), ignored\n", Shown,
-        Kept < Count ? u"..." : u"");
+  Print(u"rbar-survey: load option \"%s%s\" not understood (wait, countdown=N, save), ignored\n",
+        Shown, Kept < Count ? u"..." : u"");
+}
+
+// "save": the report file is written (see LoadOptionsSaySave); it leaves the mode as it is.
+bool IsSaveWord(const CHAR16 *Word, UINTN Count) {
+  return EqualsIgnoringCase(Word, Count, SAVE_WORD, Length(SAVE_WORD));
 }
 
 // Applies one word to Mode.
@@ -102,7 +108,7 @@ void ApplyWord(const CHAR16 *Word, UINTN Count, BootMode &Mode) {
   } else if (CountdownSeconds(Word, Count, Seconds)) {
     Mode.After = AfterReport::Countdown;
     Mode.CountdownSeconds = Seconds;
-  } else {
+  } else if (!IsSaveWord(Word, Count)) {
     ReportUnknownWord(Word, Count);
   }
 }
@@ -186,6 +192,42 @@ BootMode ParseLoadOptions(const void *Options, UINT32 Size, BootMode Default) {
     Start = End;
   }
   return Mode;
+}
+
+bool LoadOptionsSaySave(const void *Options, UINT32 Size) {
+  const auto *Bytes = static_cast<const UINT8 *>(Options);
+  UINTN Count = Bytes == nullptr ? 0 : Size / sizeof(CHAR16);
+  Count = Count < LOAD_OPTIONS_MAX_CHARS ? Count : LOAD_OPTIONS_MAX_CHARS;
+  CHAR16 Word[LOAD_OPTIONS_MAX_CHARS];
+  UINTN Length = 0;
+  bool Save = false;
+  for (UINTN Index = 0; Index <= Count; ++Index) {
+    const CHAR16 Character = Index < Count ? CharAt(Bytes, Index) : u'\0';
+    if (Character != u'\0' && !IsSeparator(Character)) {
+      if ((Character < FIRST_PRINTABLE || Character > LAST_PRINTABLE)) {
+        return false;
+      }
+      Word[Length++] = Character;
+      continue;
+    }
+    Save = Save || IsSaveWord(Word, Length);
+    Length = 0;
+    if (Character == u'\0') {
+      break;
+    }
+  }
+  return Save;
+}
+
+bool WantsSave(EFI_HANDLE Image) {
+  void *Interface = nullptr;
+  if (EfiIsError(
+          BootServices->HandleProtocol(Image, &EFI_LOADED_IMAGE_PROTOCOL_GUID, &Interface)) ||
+      Interface == nullptr) {
+    return false;
+  }
+  const auto *Loaded = static_cast<const EFI_LOADED_IMAGE_PROTOCOL *>(Interface);
+  return LoadOptionsSaySave(Loaded->LoadOptions, Loaded->LoadOptionsSize);
 }
 
 BootMode ChooseBootMode(EFI_HANDLE Image) {

@@ -38,6 +38,14 @@ bool IsRemovableMediaPath(const EFI_DEVICE_PATH_PROTOCOL *FilePath);
 // character outside printable ASCII before the first NUL) chooses nothing and is not shown.
 BootMode ParseLoadOptions(const void *Options, UINT32 Size, BootMode Default);
 
+// True when the load options (as for ParseLoadOptions; data that is not text says nothing) hold
+// the word "save", in any case: the report is saved to a file even when the image was not
+// started from removable media.
+bool LoadOptionsSaySave(const void *Options, UINT32 Size);
+
+// LoadOptionsSaySave of the image's own load options.
+bool WantsSave(EFI_HANDLE Image);
+
 // The image's mode: its load options over the default, which is to wait for a key when it was
 // started from the removable-media path and to count down BOOT_COUNTDOWN_SECONDS otherwise.
 BootMode ChooseBootMode(EFI_HANDLE Image);

@@ -5,6 +5,12 @@ set(RBAR_BOOT_SOURCES
   ${CMAKE_SOURCE_DIR}/boot/BootCountdown.cpp
   ${CMAKE_SOURCE_DIR}/boot/BootEntry.cpp
   ${CMAKE_SOURCE_DIR}/boot/BootMode.cpp
+  ${CMAKE_SOURCE_DIR}/boot/ReportCapture.cpp
+  ${CMAKE_SOURCE_DIR}/boot/ReportDump.cpp
+  ${CMAKE_SOURCE_DIR}/boot/ReportFile.cpp
+  ${CMAKE_SOURCE_DIR}/boot/ReportFileTarget.cpp
+  ${CMAKE_SOURCE_DIR}/boot/ReportFileWriter.cpp
+  ${CMAKE_SOURCE_DIR}/boot/ReportOutput.cpp
   ${CMAKE_SOURCE_DIR}/boot/RootBridgeRecorder.cpp
 )
 
