@@ -286,6 +286,10 @@ def check_boot_image(runner, arguments, body, error):
     if count is None:
         raise error(f"the boot image printed no count line: {body[-300:]!r}")
     countdown = body[count.end():]
+    # Started from a stick, it names the report file it saved (or why it could not).
+    saved = runner.SAVE_LINE.match(countdown)
+    if saved is not None:
+        countdown = countdown[saved.end():]
     if countdown:
         if not countdown.endswith(runner.LINE_END):
             raise error(f"the countdown line is not ended: {countdown!r}")

@@ -15,8 +15,18 @@ Checked: the report between the boot manager's start line and the count line (ex
 --expect-annotated: rbar-survey --annotate's output for each dump, its domain set to the fixture
 bridge's segment), the count, the wait line, that the image returned only after the key, with
 Aborted, and that the firmware went on.
+
+The report file: each run saves one on the stick, RBAR0001.TXT in the first run and RBAR0002.TXT
+in the second, named on the line after the count line. Read back from the stick image with
+mtools, the second must hold, in CR LF lines, "@rbar-survey-report 1", the screen's report and
+count line each behind "# ", a dump that lspci -F reads with every function of the report, and
+"@end" last. With --stick-state read-only (QEMU's readonly=on) or full (the stick's free space
+filled up, its \rbar-survey\ folder already there), one run only (--single-run, no fixture): the
+screen says why nothing was saved, the wait and the boot go on, and the stick holds no file
+with "@end" (read-only: the stick image is unchanged to the byte).
 """
 
+import hashlib
 import os
 import re
 import shutil
@@ -48,6 +58,11 @@ def add_arguments(parser):
                              "SEGMENT; repeat, in order")
     parser.add_argument("--annotate-tool", metavar="FILE",
                         help="the rbar-survey program that --expect-annotated runs")
+    parser.add_argument("--stick-state", choices=STICK_STATES, default="writable",
+                        help="with --usb-stick: the stick as it is (saves RBAR0001.TXT and "
+                             "RBAR0002.TXT), attached read-only, or with no free space left")
+    parser.add_argument("--single-run", action="store_true",
+                        help="with --usb-stick: the first run only, the stick alone")
 
 
 def expected_annotated(arguments, run_error):
@@ -65,6 +80,79 @@ def expected_annotated(arguments, run_error):
             header = HEADER.match(line)
             lines.append(f"{int(segment):04x}{header.group(1)}" if header else line)
     return lines
+
+
+STICK_STATES = ("writable", "read-only", "full")
+# Where the stick's FAT partition starts (make-usb-image.sh), for mtools.
+PARTITION_OFFSET = 2048 * 512
+MTOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1")
+# What the screen says of the save, by stick state.
+SAVE_FAILURES = {"read-only": "the stick is write-protected", "full": "the stick is full"}
+REPORT_FIRST_LINE = "@rbar-survey-report 1"
+REPORT_LAST_LINE = "@end"
+# A function header of a dump, and what lspci -F -n lists of it.
+DUMP_HEADER = re.compile(r"^([0-9a-f]{4}:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7]) [0-9a-f]{4}:[0-9a-f]{4}$")
+
+
+def mtools(command, stick, *arguments):
+    """Runs an mtools command on the stick's FAT partition; returns its standard output."""
+    result = subprocess.run([command, "-i", f"{stick}@@{PARTITION_OFFSET}", *arguments],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=MTOOLS_ENV,
+                            check=False)
+    if result.returncode != 0:
+        raise RuntimeError(f"{command} {' '.join(arguments)}: "
+                           f"{result.stderr.decode('utf-8', 'replace').strip()}")
+    return result.stdout
+
+
+def report_files(stick):
+    """The report files on the stick: {name: bytes}."""
+    try:
+        listing = mtools("mdir", stick, "-b", "::/rbar-survey").decode("ascii", "replace")
+    except RuntimeError:
+        return {}
+    files = {}
+    for path in listing.split():
+        name = path.rsplit("/", 1)[-1]
+        files[name] = mtools("mtype", stick, f"::/rbar-survey/{name}")
+    return files
+
+
+def fill_stick(stick, directory):
+    """Makes \\rbar-survey\\ on the stick, then a file that takes all its free space."""
+    mtools("mmd", stick, "::/rbar-survey")
+    free = int(re.search(rb"([0-9 ]+) bytes free", mtools("mdir", stick, "::/")).group(1)
+               .replace(b" ", b""))
+    filler = os.path.join(directory, "filler.bin")
+    with open(filler, "wb") as out:
+        out.truncate(free)
+    mtools("mcopy", stick, filler, "::/FILLER.BIN")
+
+
+def check_report_file(arguments, firmware, content, screen):
+    """Checks a saved report file against the screen's report lines (count line included);
+    returns its size in bytes."""
+    if not content.endswith(b"\r\n") or b"\n" in content.replace(b"\r\n", b""):
+        raise firmware.RunError("the report file's lines do not all end in CR LF")
+    lines = content.decode("ascii").split("\r\n")[:-1]
+    if lines[0] != REPORT_FIRST_LINE or lines[-1] != REPORT_LAST_LINE:
+        raise firmware.RunError(f"the report file starts {lines[0]!r} and ends {lines[-1]!r}")
+    kept = [line[2:] for line in lines if line.startswith("# ")]
+    if kept != screen:
+        firmware.check_report(kept, screen)
+    headers = [DUMP_HEADER.match(line).group(1) for line in lines if DUMP_HEADER.match(line)]
+    named = [header.group(0) for line in screen
+             if (header := re.match(r"[0-9a-f]{4}:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7](?= |$)", line))]
+    missing = sorted(set(named) - set(headers))
+    if missing:
+        raise firmware.RunError(f"the report file's dump lacks {missing}")
+    listed = subprocess.run(["lspci", "-F", "/dev/stdin", "-n", "-D"], input=content,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
+    found = [line.split()[0] for line in listed.stdout.decode("ascii", "replace").splitlines()]
+    if listed.returncode != 0 or sorted(found) != sorted(set(headers)):
+        raise firmware.RunError(f"lspci -F read {found} of the report file, not {headers}: "
+                                f"{listed.stderr.decode('utf-8', 'replace').strip()}")
+    return len(content)
 
 
 # Marks the FAT drive: the shell may map the stick before it (AAVMF does).
@@ -101,20 +189,30 @@ def run(arguments, firmware, directory):
     shutil.copyfile(arguments.ovmf_vars, variables)
     stick = os.path.join(directory, "stick.img")
     shutil.copyfile(arguments.usb_stick, stick)
+    if arguments.stick_state == "full":
+        fill_stick(stick, directory)
+    with open(stick, "rb") as image:
+        before = hashlib.sha256(image.read()).hexdigest()
+    read_only = ",readonly=on" if arguments.stick_state == "read-only" else ""
     command = firmware.qemu_command(arguments, drive, variables) + [
         "-device", "qemu-xhci,id=usb",
-        "-drive", f"if=none,id=stick,format=raw,file={stick}",
+        "-drive", f"if=none,id=stick,format=raw,file={stick}{read_only}",
         "-device", "usb-storage,bus=usb.0,drive=stick"]
 
-    console, seconds, failure = firmware.run_qemu(
-        command, arguments.timeout, arguments.show,
-        firmware.KeyPlan(every_countdown=True, boot_key_at=WAIT_LINE.encode("ascii")))
+    keys = firmware.KeyPlan(every_countdown=True, boot_key_at=WAIT_LINE.encode("ascii"))
+    console, seconds, failure = firmware.run_qemu(command, arguments.timeout, arguments.show, keys)
     first = firmware.strip_escapes(console).decode("utf-8", "replace")
     if failure is None and re.search(rf"^{FIRST_BOOT}\r$", first, re.MULTILINE) is None:
         failure = "the first run's startup.nsh never ran"
     if failure is not None:
         raise firmware.RunError(f"first run: {failure}\n--- console ---\n"
                                 + firmware.console_tail(first))
+    if arguments.single_run:
+        if arguments.log:
+            with open(arguments.log, "wb") as log:
+                log.write(console)
+        result = check_run(arguments, firmware, console, first, keys, FIRST_BOOT, [], 0)
+        return check_not_saved(arguments, firmware, stick, before, result, seconds)
 
     keys = firmware.KeyPlan(every_countdown=True, boot_key_at=WAIT_LINE.encode("ascii"),
                             boot_key_delay=USB_KEY_DELAY)
@@ -126,10 +224,54 @@ def run(arguments, firmware, directory):
     if failure is not None:
         raise firmware.RunError(f"second run: {failure}\n--- console ---\n"
                                 + firmware.console_tail(text))
-    return check_second_run(arguments, firmware, console, text, keys, seconds)
+    expected = firmware.expected_lines(arguments.expect)
+    if arguments.expect_annotated:
+        expected += expected_annotated(arguments, firmware.RunError)
+    result = check_run(arguments, firmware, console, text, keys, SECOND_BOOT, expected,
+                       arguments.expect_rebar_functions)
+    files = report_files(stick)
+    for name, saved in ((first_saved(firmware, first), "RBAR0001.TXT"),
+                        (result["saved"], "RBAR0002.TXT")):
+        if name != "\\rbar-survey\\" + saved or saved not in files:
+            raise firmware.RunError(f"the run said it saved {name!r}; the stick holds "
+                                    f"{sorted(files)}, {saved} expected")
+    size = check_report_file(arguments, firmware, files["RBAR0002.TXT"], result["screen"])
+    return (f"run-firmware: PASS: {os.path.basename(arguments.usb_stick)} as a USB drive: "
+            f"{len(result['report'])} report lines, {result['found']} functions with a Resizable "
+            f"BAR, report file RBAR0002.TXT of {size} bytes saved in {result['save']:.1f} s, "
+            f"waited {result['waited']:.1f} s for the key, returned Aborted, then the next boot "
+            f"option; wait line {result['shown']:.1f} s after QEMU started, "
+            f"{result['from_loading']:.1f} s after the stick's loading; second QEMU run "
+            f"{seconds:.1f} s")
 
 
-def check_second_run(arguments, firmware, console, text, keys, seconds):
+def first_saved(firmware, text):
+    """The file the first run's save line names."""
+    saved = firmware.SAVE_LINE.search(text)
+    return saved.group(1) if saved is not None else None
+
+
+def check_not_saved(arguments, firmware, stick, before, result, seconds):
+    """A stick the image could not write: the screen said why, and no file looks complete."""
+    said = SAVE_FAILURES[arguments.stick_state]
+    if result["failure"] != said:
+        raise firmware.RunError(f"the save line says {result['failure']!r}, not {said!r}")
+    with open(stick, "rb") as image:
+        changed = hashlib.sha256(image.read()).hexdigest() != before
+    if arguments.stick_state == "read-only" and changed:
+        raise firmware.RunError("the read-only stick's image changed")
+    complete = [name for name, content in report_files(stick).items()
+                if REPORT_LAST_LINE.encode("ascii") + b"\r\n" in content]
+    if complete:
+        raise firmware.RunError(f"files that look complete on a stick that could not take "
+                                f"them: {complete}")
+    return (f"run-firmware: PASS: {os.path.basename(arguments.usb_stick)} {arguments.stick_state} "
+            f"as a USB drive: \"not saved: {said}\" after the count line, then the wait line; "
+            f"waited {result['waited']:.1f} s for the key, returned Aborted, then the next boot "
+            f"option; QEMU run {seconds:.1f} s")
+
+
+def check_run(arguments, firmware, console, text, keys, marker, expected, rebar_functions):
     # The driver options are loaded before any boot option.
     started = STICK_STARTED.search(text)
     if started is None:
@@ -142,25 +284,26 @@ def check_second_run(arguments, firmware, console, text, keys, seconds):
     report = text[started.end():count.start()].split("\r\n")
     if report.pop():
         raise firmware.RunError(f"report line not ended by CR LF before the count line: {report!r}")
-    expected = firmware.expected_lines(arguments.expect)
-    if arguments.expect_annotated:
-        expected += expected_annotated(arguments, firmware.RunError)
-    if arguments.expect or arguments.expect_annotated or arguments.expect_empty:
+    if expected or arguments.expect or arguments.expect_annotated or arguments.expect_empty:
         firmware.check_report(report, expected)
     found = int(count.group(1))
-    if arguments.expect_rebar_functions is not None and found != arguments.expect_rebar_functions:
+    if rebar_functions is not None and found != rebar_functions:
         raise firmware.RunError(f"count line gives {found} functions with a Resizable BAR, "
-                                f"{arguments.expect_rebar_functions} expected")
-    wait = text[count.end():count.end() + len(WAIT_LINE) + 2]
+                                f"{rebar_functions} expected")
+    saved = firmware.SAVE_LINE.match(text, count.end())
+    if saved is None:
+        raise firmware.RunError("no save line after the count line: "
+                                f"{text[count.end():count.end() + 200]!r}")
+    wait = text[saved.end():saved.end() + len(WAIT_LINE) + 2]
     if wait != WAIT_LINE + "\r\n":
-        raise firmware.RunError(f"no wait line after the count line: {wait!r}")
-    after = count.end() + len(wait)
+        raise firmware.RunError(f"no wait line after the save line: {wait!r}")
+    after = saved.end() + len(wait)
     returned = re.compile(STICK_RETURNED.format(option=started.group(1))).match(text, after)
     if returned is None or returned.group(1) != "Aborted":
         raise firmware.RunError("the firmware did not go on after the stick: "
                                 f"{text[after:after + 200]!r}")
     if NEXT_OPTION.search(text, returned.end()) is None or re.search(
-            rf"^{SECOND_BOOT}\r$", text[returned.end():], re.MULTILINE) is None:
+            rf"^{marker}\r$", text[returned.end():], re.MULTILINE) is None:
         raise firmware.RunError("no boot option followed the stick\n--- console ---\n"
                                 + firmware.console_tail(text))
     loaded, _ = firmware.arrival(console, keys, rb"BdsDxe: loading Boot[0-9A-F]{4} \"[^\"]*USB")
@@ -170,8 +313,8 @@ def check_second_run(arguments, firmware, console, text, keys, seconds):
     if keys.key_sent_at is None or gone_on < keys.key_sent_at:
         raise firmware.RunError(f"the image returned {gone_on - shown:.1f} s after its wait "
                                 "line, before the key was pressed")
-    return (f"run-firmware: PASS: {os.path.basename(arguments.usb_stick)} as a USB drive: "
-            f"{len(report)} report lines, {found} functions with a Resizable BAR, waited "
-            f"{gone_on - shown:.1f} s for the key, returned {returned.group(1)}, then the next "
-            f"boot option; wait line {shown:.1f} s after QEMU started, {shown - loaded:.1f} s after "
-            f"the stick's loading; second QEMU run {seconds:.1f} s")
+    counted, _ = firmware.arrival(console, keys, rb"rbar-survey: \d+ functions? with a Resizable")
+    said, _ = firmware.arrival(console, keys, rb"Saved to |rbar-survey: not saved: ")
+    return {"report": report, "found": found, "screen": report + [count.group(0)[:-2]],
+            "saved": saved.group(1), "failure": saved.group(2), "save": said - counted,
+            "waited": gone_on - shown, "shown": shown, "from_loading": shown - loaded}

@@ -458,6 +458,11 @@ def image_seconds(console, keys, image):
 # What the boot image prints after its report: the count line, then the countdown, one tick a
 # second on the same line, rewritten after a carriage return.
 COUNT_LINE = re.compile(r"rbar-survey: (\d+) functions? with a Resizable BAR found\r\n")
+# The line after the count line when the boot image saves its report (or fails to), and the
+# folder it saves into.
+SAVE_LINE = re.compile(r"(?:Saved to (\\rbar-survey\\RBAR\d{4}\.TXT) on this (?:stick|volume)"
+                       r"|rbar-survey: not saved: ([^\r\n]*))\r\n")
+REPORT_FOLDER = "rbar-survey"
 BOOT_COUNTDOWN = b"Boot continues in "
 COUNTDOWN_TICK = re.compile(r"\r?Boot continues in (\d+) s; press any key to continue now\.")
 COUNTDOWN_SECONDS = 5
@@ -568,6 +573,10 @@ def main():
                                boot_key_at=BOOT_COUNTDOWN if arguments.boot_key else None)
             console, seconds, failure = run_qemu(command, arguments.timeout, arguments.show,
                                                  keys)
+            # A boot option on a fixed drive, without "save": no report file.
+            if arguments.boot_option is not None and failure is None and os.path.exists(
+                    os.path.join(drive, REPORT_FOLDER)):
+                failure = f"the boot image wrote \\{REPORT_FOLDER}\\ on its drive, unasked"
         if arguments.log:
             with open(arguments.log, "wb") as log:
                 log.write(console)
