@@ -3,6 +3,7 @@
 #include "boot/AnnotatedConsole.h"
 
 #include "boot/BarLineText.h"
+#include "boot/ReportOutput.h"
 #include "boot/RootBridgeRecorder.h"
 #include "boot/SizeIndexWords.h"
 #include "print/ConsolePrint.h"
@@ -114,7 +115,8 @@ EFI_SYSTEM_TABLE *AnnotatingSystemTable(const EFI_SYSTEM_TABLE &Real, Annotating
   Tables.System.BootServices = RecordingBootServices(*Real.BootServices, Tables.BootServices);
   Annotating.Protocol.OutputString = AnnotatingOutputString;
   Annotating.Protocol.Mode = Real.ConOut != nullptr ? Real.ConOut->Mode : nullptr;
-  Annotating.Console = Real.ConOut;
+  // Every line, the survey's and the annotation's, takes the report's road.
+  Annotating.Console = Real.ConOut != nullptr ? ReportConsole() : nullptr;
   Annotating.Previous = {};
   Tables.System.ConOut = Real.ConOut != nullptr ? &Annotating.Protocol : nullptr;
   return &Tables.System;

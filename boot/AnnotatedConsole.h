@@ -14,5 +14,6 @@ struct AnnotatingTables {
 };
 
 // Fills Tables from Real and returns the system table to hand to the survey. The annotating
-// console writes to Real's ConOut (none: nothing is written).
+// console writes through the report output (ReportOutput.h) when Real has a ConOut (none:
+// nothing is written).
 EFI_SYSTEM_TABLE *AnnotatingSystemTable(const EFI_SYSTEM_TABLE &Real, AnnotatingTables &Tables);

@@ -5,6 +5,8 @@ set(RBAR_BOOT_SOURCES
   ${CMAKE_SOURCE_DIR}/boot/BootCountdown.cpp
   ${CMAKE_SOURCE_DIR}/boot/BootEntry.cpp
   ${CMAKE_SOURCE_DIR}/boot/BootMode.cpp
+  ${CMAKE_SOURCE_DIR}/boot/ConsolePager.cpp
+  ${CMAKE_SOURCE_DIR}/boot/ReportOutput.cpp
   ${CMAKE_SOURCE_DIR}/boot/RootBridgeRecorder.cpp
 )
 
