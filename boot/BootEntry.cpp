@@ -1,26 +1,40 @@
-// The boot image's entry point: the driver's survey, unchanged, annotated on the console, then
-// the count line and the wait for a key or the countdown.
+// The boot image's entry point: the firmware's facts, the driver's survey, unchanged, annotated
+// on the console, then the count line and the wait for a key or the countdown.
 #include "boot/BootEntry.h"
 
 #include "boot/AnnotatedConsole.h"
 #include "boot/BootCountdown.h"
 #include "boot/BootMode.h"
 #include "boot/BootStatus.h"
+#include "boot/ConsolePager.h"
+#include "boot/ReportOutput.h"
 #include "driver/DriverEntry.h"
 #include "driver/DriverGlobals.h"
-#include "print/ConsolePrint.h"
+#include "generated/RbarVersion.h"
 
-void PrintRebarFunctionCount(UINT32 Count) {
-  if (Count == 1) {
-    Print(u"rbar-survey: 1 function with a Resizable BAR found\n");
-  } else {
-    Print(u"rbar-survey: %u functions with a Resizable BAR found\n", Count);
-  }
+namespace {
+
+// The plural ending of a noun counted Count times.
+const char *PluralEnding(UINT32 Count) {
+  return Count == 1 ? "" : "s";
+}
+
+} // namespace
+
+void PrintCountLine(const SurveyCounts &Counts, UINT32 RebarFunctions) {
+  ReportPrint(u"rbar-survey %s: %u root bridge%a, %u function%a scanned, %u with Resizable BAR\n",
+              RBAR_VERSION_TEXT, Counts.RootBridges, PluralEnding(Counts.RootBridges),
+              Counts.FunctionsScanned, PluralEnding(Counts.FunctionsScanned), RebarFunctions);
 }
 
 extern "C" EFI_STATUS EFIAPI BootEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *Table) {
-  // Keys pressed before the report shows were not meant for the countdown.
+  SystemTable = Table;
+  BootServices = Table->BootServices;
+  // Keys pressed before the report shows were not meant for the pager or the countdown.
   DiscardPendingKeys(Table->ConIn);
+  const BootMode Mode = ChooseBootMode(Image);
+  // A person waits in front of the screen: it pauses at each full page.
+  StartReportOutput(Table->ConOut, Table->ConIn, Mode.After == AfterReport::WaitForKey);
 
   // The driver's own entry point: the same reads and report lines, on tables that annotate them.
   static constinit AnnotatingTables Tables = {};
@@ -29,8 +43,8 @@ extern "C" EFI_STATUS EFIAPI BootEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *Table
   SystemTable = Table;
   BootServices = Table->BootServices;
 
-  PrintRebarFunctionCount(RebarFunctionCount);
-  const BootMode Mode = ChooseBootMode(Image);
+  PrintCountLine(RecordedSurveyCounts(), RebarFunctionCount);
+  PagerFlush();
   if (Mode.After == AfterReport::WaitForKey && WaitForKey(Table->ConIn) == WaitEnd::KeyPressed) {
     return BOOT_OPTION_GO_ON_STATUS;
   }

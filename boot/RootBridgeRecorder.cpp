@@ -14,7 +14,13 @@ constexpr UINT64 ADDRESS_BUS_MASK = 0xFF;
 constexpr UINT64 ADDRESS_DEVICE_MASK = 0x1F;
 constexpr UINT64 ADDRESS_FUNCTION_MASK = 0x07;
 
+// A vendor ID of all ones: no function answers there.
+constexpr UINT16 ABSENT_VENDOR_ID = 0xFFFF;
+
 constinit FunctionRead LastRead = {};
+// The function counted last, so that a function read again is counted once.
+constinit FunctionRead LastCounted = {};
+constinit SurveyCounts Counts = {};
 // The bridge the recorder stands in front of, and the recorder itself.
 constinit EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *RealBridge = nullptr;
 constinit EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL Recorder = {};
@@ -101,6 +107,7 @@ EFI_STATUS EFIAPI RecordingHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Pro
   if (!EfiIsError(Status) && Protocol != nullptr && Interface != nullptr && *Interface != nullptr &&
       GuidsEqual(*Protocol, EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_GUID)) {
     StandInFront(static_cast<EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *>(*Interface));
+    ++Counts.RootBridges;
     *Interface = &Recorder;
   }
   return Status;
@@ -113,6 +120,10 @@ bool SameFunction(const FunctionRead &A, const FunctionRead &B) {
          A.Function == B.Function;
 }
 
+const SurveyCounts &RecordedSurveyCounts() {
+  return Counts;
+}
+
 const FunctionRead &LastFunctionRead() {
   return LastRead;
 }
@@ -122,6 +133,8 @@ EFI_BOOT_SERVICES *RecordingBootServices(const EFI_BOOT_SERVICES &Real, EFI_BOOT
   RealHandleProtocol = Real.HandleProtocol;
   Copy.HandleProtocol = RecordingHandleProtocol;
   LastRead = {};
+  LastCounted = {};
+  Counts = {};
   return &Copy;
 }
 
@@ -144,6 +157,10 @@ void NoteConfigurationRead(UINT32 Segment, EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH
     if (Register == PCI_VENDOR_ID_REGISTER) {
       Read.HasVendorId = true;
       Read.VendorId = static_cast<UINT16>(Value);
+      if (Read.VendorId != ABSENT_VENDOR_ID && !SameFunction(Read, LastCounted)) {
+        ++Counts.FunctionsScanned;
+        LastCounted = Read;
+      }
       if (Bytes == sizeof(UINT32)) {
         Read.HasDeviceId = true;
         Read.DeviceId = static_cast<UINT16>(Value >> ID_BITS);
