@@ -2,9 +2,9 @@
 // through unchanged; the header before it and the sizes after it are written around it.
 #include "boot/AnnotatedConsole.h"
 
-#include "boot/BarLineText.h"
+#include "verdict/BarLineText.h"
 #include "boot/RootBridgeRecorder.h"
-#include "boot/SizeIndexWords.h"
+#include "verdict/SizeIndexWords.h"
 #include "print/ConsolePrint.h"
 
 namespace {
