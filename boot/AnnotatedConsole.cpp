@@ -2,11 +2,11 @@
 // through unchanged; the header before it and the sizes after it are written around it.
 #include "boot/AnnotatedConsole.h"
 
-#include "boot/BarLineText.h"
 #include "boot/ReportOutput.h"
 #include "boot/RootBridgeRecorder.h"
-#include "boot/SizeIndexWords.h"
 #include "print/ConsolePrint.h"
+#include "verdict/BarLineText.h"
+#include "verdict/SizeIndexWords.h"
 
 namespace {
 
