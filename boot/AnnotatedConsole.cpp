@@ -4,6 +4,7 @@
 
 #include "boot/ReportOutput.h"
 #include "boot/RootBridgeRecorder.h"
+#include "boot/VerdictScreen.h"
 #include "print/ConsolePrint.h"
 #include "verdict/BarLineText.h"
 #include "verdict/SizeIndexWords.h"
@@ -104,6 +105,7 @@ EFI_STATUS EFIAPI AnnotatingOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, cons
     WriteText(u" -> ");
     WriteSize(Numbers[BAR_LINE_PROPOSED]);
     WriteText(u"\n");
+    WriteVerdictLine(Read, Numbers);
   }
   return Status;
 }

@@ -1,7 +1,8 @@
 // The annotated report on the firmware console: a text output protocol in front of ConOut that
 // passes the survey's lines through unchanged and adds, as rbar-survey --annotate does, a line
 // "SSSS:BB:DD.F vvvv:dddd" before the lines of each function and, after each BAR line, the
-// current and proposed size in words ("  256 MB -> 8 GB").
+// current and proposed size in words ("  256 MB -> 8 GB") and the verdict on the proposal
+// (VerdictScreen.h).
 #pragma once
 
 #include "firmware/SystemTable.h"

@@ -7,12 +7,19 @@
 #include "boot/BootMode.h"
 #include "boot/BootStatus.h"
 #include "boot/ConsolePager.h"
+#include "boot/FactsScreen.h"
+#include "boot/FirmwareQueries.h"
 #include "boot/ReportOutput.h"
+#include "boot/VerdictScreen.h"
 #include "driver/DriverEntry.h"
 #include "driver/DriverGlobals.h"
 #include "generated/RbarVersion.h"
 
 namespace {
+
+// The firmware's facts and their apertures, read once before the report.
+constinit FirmwareFacts Facts = {};
+constinit ApertureModel Apertures = {};
 
 // The plural ending of a noun counted Count times.
 const char *PluralEnding(UINT32 Count) {
@@ -20,6 +27,10 @@ const char *PluralEnding(UINT32 Count) {
 }
 
 } // namespace
+
+const FirmwareFacts &BootFirmwareFacts() {
+  return Facts;
+}
 
 void PrintCountLine(const SurveyCounts &Counts, UINT32 RebarFunctions) {
   ReportPrint(u"rbar-survey %s: %u root bridge%a, %u function%a scanned, %u with Resizable BAR\n",
@@ -35,6 +46,11 @@ extern "C" EFI_STATUS EFIAPI BootEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *Table
   const BootMode Mode = ChooseBootMode(Image);
   // A person waits in front of the screen: it pauses at each full page.
   StartReportOutput(Table->ConOut, Table->ConIn, Mode.After == AfterReport::WaitForKey);
+  const PlatformFacts Platform = ReadPlatformFacts(*Table);
+  ReadFirmwareFacts(*Table, Facts);
+  BuildApertures(Facts, Apertures);
+  WriteFactsScreen(Platform, Facts, Apertures);
+  StartVerdicts({&Facts, &Apertures});
 
   // The driver's own entry point: the same reads and report lines, on tables that annotate them.
   static constinit AnnotatingTables Tables = {};
@@ -44,6 +60,7 @@ extern "C" EFI_STATUS EFIAPI BootEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *Table
   BootServices = Table->BootServices;
 
   PrintCountLine(RecordedSurveyCounts(), RebarFunctionCount);
+  WriteSummaryTable(QueryConsoleSize(Table->ConOut).Columns);
   PagerFlush();
   if (Mode.After == AfterReport::WaitForKey && WaitForKey(Table->ConIn) == WaitEnd::KeyPressed) {
     return BOOT_OPTION_GO_ON_STATUS;

@@ -3,6 +3,7 @@
 
 #include "boot/RootBridgeRecorder.h"
 #include "firmware/SystemTable.h"
+#include "verdict/FirmwareFacts.h"
 
 // Runs the driver's survey on the consoles the boot manager has connected, prints how many
 // functions have a Resizable BAR, counts down (any key ends it) and returns
@@ -13,3 +14,7 @@ extern "C" EFI_STATUS EFIAPI BootEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *Table
 // survey scanned and how many of them have a Resizable BAR, so that a machine without one shows
 // what was looked at instead of nothing.
 void PrintCountLine(const SurveyCounts &Counts, UINT32 RebarFunctions);
+
+// The firmware's facts as this boot read them before the report (each root bridge's memory
+// descriptors, the memory-space map's memory-mapped I/O entries).
+const FirmwareFacts &BootFirmwareFacts();

@@ -13,7 +13,7 @@ inline constexpr UINTN PAGER_DEFAULT_ROWS = 25;
 inline constexpr UINTN PAGER_MIN_COLUMNS = 40;
 inline constexpr UINTN PAGER_MIN_ROWS = 4;
 // Characters of one line held before it is written; a longer one is written in parts.
-inline constexpr UINTN PAGER_LINE_CHARS = 400;
+inline constexpr UINTN PAGER_LINE_CHARS = 512;
 // Spaces before the rest of a line that did not fit the width.
 inline constexpr UINTN PAGER_CONTINUATION_INDENT = 4;
 // The prompt at a full page, on the console's last row, erased once a key came.

@@ -1,15 +1,14 @@
 // The root bridge recorder: one protocol instance in front of the bridge the survey walks.
 #include "boot/RootBridgeRecorder.h"
 
+#include "boot/HeaderCapture.h"
 #include "driver/PciConfigAccess.h"
 
 namespace {
 
-// Register offsets of the IDs, and the fields of a protocol address.
-constexpr UINT64 PCI_VENDOR_ID_REGISTER = 0x00;
-constexpr UINT64 PCI_DEVICE_ID_REGISTER = 0x02;
+// The bits of an ID, and the fields of a protocol address (the ID registers' offsets and the
+// bits of a byte are the verdict engine's, verdict/PciHeaderRegisters.h).
 constexpr UINT32 ID_BITS = 16;
-constexpr UINT32 BITS_PER_BYTE = 8;
 constexpr UINT64 ADDRESS_BUS_MASK = 0xFF;
 constexpr UINT64 ADDRESS_DEVICE_MASK = 0x1F;
 constexpr UINT64 ADDRESS_FUNCTION_MASK = 0x07;
@@ -57,7 +56,12 @@ EFI_STATUS EFIAPI RecordedPciRead(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *,
       Value |= static_cast<UINT32>(Read[Index]) << (BITS_PER_BYTE * Index);
     }
   }
+  const UINT32 FunctionsBefore = Counts.FunctionsScanned;
   NoteConfigurationRead(RealBridge->SegmentNumber, Width, Address, Status, Value);
+  // A function found present: its header, for the verdicts, before the survey reads on.
+  if (Counts.FunctionsScanned != FunctionsBefore) {
+    CaptureHeader(RealBridge, RealBridge->SegmentNumber, Address);
+  }
   return Status;
 }
 
@@ -135,6 +139,7 @@ EFI_BOOT_SERVICES *RecordingBootServices(const EFI_BOOT_SERVICES &Real, EFI_BOOT
   LastRead = {};
   LastCounted = {};
   Counts = {};
+  ClearHeaderCapture();
   return &Copy;
 }
 
