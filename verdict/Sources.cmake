@@ -14,3 +14,6 @@ set(RBAR_VERDICT_SOURCES
   ${CMAKE_SOURCE_DIR}/verdict/Verdict.cpp
   ${CMAKE_SOURCE_DIR}/verdict/VerdictLine.cpp
 )
+
+# Runs once per BAR line, built for size in the images.
+set_source_files_properties(${RBAR_VERDICT_SOURCES} PROPERTIES EFI_COMPILE_OPTIONS -Oz)
