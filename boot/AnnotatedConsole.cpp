@@ -2,10 +2,12 @@
 // through unchanged; the header before it and the sizes after it are written around it.
 #include "boot/AnnotatedConsole.h"
 
-#include "boot/BarLineText.h"
+#include "boot/ReportOutput.h"
 #include "boot/RootBridgeRecorder.h"
-#include "boot/SizeIndexWords.h"
+#include "boot/VerdictScreen.h"
 #include "print/ConsolePrint.h"
+#include "verdict/BarLineText.h"
+#include "verdict/SizeIndexWords.h"
 
 namespace {
 
@@ -103,6 +105,7 @@ EFI_STATUS EFIAPI AnnotatingOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, cons
     WriteText(u" -> ");
     WriteSize(Numbers[BAR_LINE_PROPOSED]);
     WriteText(u"\n");
+    WriteVerdictLine(Read, Numbers);
   }
   return Status;
 }
@@ -114,7 +117,8 @@ EFI_SYSTEM_TABLE *AnnotatingSystemTable(const EFI_SYSTEM_TABLE &Real, Annotating
   Tables.System.BootServices = RecordingBootServices(*Real.BootServices, Tables.BootServices);
   Annotating.Protocol.OutputString = AnnotatingOutputString;
   Annotating.Protocol.Mode = Real.ConOut != nullptr ? Real.ConOut->Mode : nullptr;
-  Annotating.Console = Real.ConOut;
+  // Every line, the survey's and the annotation's, takes the report's road.
+  Annotating.Console = Real.ConOut != nullptr ? ReportConsole() : nullptr;
   Annotating.Previous = {};
   Tables.System.ConOut = Real.ConOut != nullptr ? &Annotating.Protocol : nullptr;
   return &Tables.System;

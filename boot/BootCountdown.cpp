@@ -60,7 +60,24 @@ static bool PollKeyAfterStall(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input) {
   return TakeKey(Input);
 }
 
+void DisarmWatchdog() {
+  if (BootServices->SetWatchdogTimer != nullptr) {
+    BootServices->SetWatchdogTimer(0, 0, 0, nullptr);
+  }
+}
+
+WaitEnd AwaitKeystroke(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input) {
+  DisarmWatchdog();
+  KeyLook Look = Input == nullptr ? KeyLook::Failed : KeyLook::NoKey;
+  while (Look == KeyLook::NoKey) {
+    BootServices->Stall(KEY_POLL_MICROSECONDS);
+    Look = LookForKey(Input);
+  }
+  return Look == KeyLook::Key ? WaitEnd::KeyPressed : WaitEnd::NoKeyboard;
+}
+
 CountdownEnd RunCountdown(UINT32 Seconds, EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input) {
+  DisarmWatchdog();
   CountdownEnd End = CountdownEnd::TimeRanOut;
   const UINT32 Width = DecimalDigits(Seconds);
   for (UINT32 Remaining = Seconds; Remaining > 0 && End == CountdownEnd::TimeRanOut; --Remaining) {
@@ -84,11 +101,7 @@ WaitEnd WaitForKey(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input) {
     return WaitEnd::NoKeyboard;
   }
   Print(u"Press any key to continue booting.");
-  KeyLook Look = KeyLook::NoKey;
-  while (Look == KeyLook::NoKey) {
-    BootServices->Stall(KEY_POLL_MICROSECONDS);
-    Look = LookForKey(Input);
-  }
+  const WaitEnd End = AwaitKeystroke(Input);
   Print(u"\n");
-  return Look == KeyLook::Key ? WaitEnd::KeyPressed : WaitEnd::NoKeyboard;
+  return End;
 }

@@ -36,8 +36,17 @@ UINT32 DiscardPendingKeys(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input);
 
 // Shows "Boot continues in N s" from Seconds down to 1 on one line, rewritten each second,
 // looking at Input every KEY_POLL_MICROSECONDS; ends the line and returns at the first keystroke
-// or once the time has run out. Stalls through the recorded boot services.
+// or once the time has run out. Stalls through the recorded boot services; the watchdog is
+// disarmed first.
 CountdownEnd RunCountdown(UINT32 Seconds, EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input);
+
+// Disarms the firmware's watchdog, which the boot manager arms for five minutes before it
+// starts a boot option: a machine waiting for a person must not be reset under them.
+void DisarmWatchdog();
+
+// Waits for a keystroke on Input, looking every KEY_POLL_MICROSECONDS, with the watchdog
+// disarmed. Returns NoKeyboard at once when Input is null, and as soon as it fails.
+WaitEnd AwaitKeystroke(EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input);
 
 // Shows "Press any key to continue booting." and waits for a keystroke on Input, looking every
 // KEY_POLL_MICROSECONDS. Returns NoKeyboard at once, without the line, when Input is null or

@@ -7,6 +7,7 @@
 #include "driver/DriverGlobals.h"
 #include "firmware/FileProtocol.h"
 #include "print/ConsolePrint.h"
+#include "verdict/FactsLines.h"
 
 namespace {
 
@@ -18,10 +19,9 @@ constexpr UINTN NUMBER_DIGITS = 4;
 constexpr UINT32 DECIMAL_BASE = 10;
 static_assert(FILE_PATH_TEMPLATE[NUMBER_AT] == u'0' && FILE_PATH_TEMPLATE[NUMBER_AT - 1] == u'R');
 
-constexpr CHAR8 FIRST_LINE[] = "@rbar-survey-report 1\r\n";
+constexpr CHAR8 LINE_END[] = "\r\n";
 constexpr CHAR8 CUT_LINE[] = "# (the report was longer than the file keeps: the rest is on the "
                              "screen only)\r\n";
-constexpr CHAR8 LAST_LINE[] = "@end\r\n";
 
 struct FilePath {
   CHAR16 Text[sizeof(FILE_PATH_TEMPLATE) / sizeof(CHAR16)];
@@ -116,24 +116,34 @@ UINT32 FreeNumber(EFI_FILE_PROTOCOL *Root, EFI_STATUS &Status) {
   return 0;
 }
 
+// Writes one line, without its line end, and the line end.
+void WriteLine(void *Context, const char *Line) {
+  auto &Writer = *static_cast<ReportFileWriter *>(Context);
+  WriteString(Writer, Line);
+  WriteString(Writer, LINE_END);
+}
+
 // Writes the whole file through Writer; "@end" only after the rest was written and flushed.
-EFI_STATUS WriteReport(ReportFileWriter &Writer, const ReportCapture &Capture) {
-  WriteString(Writer, FIRST_LINE);
+EFI_STATUS WriteReport(ReportFileWriter &Writer, const ReportCapture &Capture,
+                       const FirmwareFacts &Facts) {
+  WriteLine(&Writer, REPORT_FILE_FIRST_LINE);
   WriteBytes(Writer, Capture.Text, Capture.Size);
   if (Capture.Cut) {
     WriteString(Writer, CUT_LINE);
   }
+  WriteFactsLines(Facts, WriteLine, &Writer);
   WriteConfigurationDump(Writer, Capture.Text, Capture.Size);
   if (EfiIsError(FlushReportWriter(Writer))) {
     return Writer.Status;
   }
-  WriteString(Writer, LAST_LINE);
+  WriteLine(&Writer, REPORT_FILE_END_LINE);
   return FlushReportWriter(Writer);
 }
 
 } // namespace
 
-SaveResult SaveReportFile(const ReportCapture &Capture, const ReportFileTarget &Target) {
+SaveResult SaveReportFile(const ReportCapture &Capture, const FirmwareFacts &Facts,
+                          const ReportFileTarget &Target) {
   if (Capture.Text == nullptr) {
     return {SaveOutcome::NoMemory, 0, EFI_OUT_OF_RESOURCES};
   }
@@ -162,7 +172,7 @@ SaveResult SaveReportFile(const ReportCapture &Capture, const ReportFileTarget &
     return Failed(EfiIsError(Status) ? Status : EFI_DEVICE_ERROR, 0);
   }
   ReportFileWriter Writer = OpenReportWriter(File);
-  Status = WriteReport(Writer, Capture);
+  Status = WriteReport(Writer, Capture, Facts);
   CloseReportWriter(Writer);
   const EFI_STATUS Closed = File->Close(File);
   Root->Close(Root);

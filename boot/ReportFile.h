@@ -5,6 +5,7 @@
 
 #include "boot/ReportCapture.h"
 #include "firmware/UefiBase.h"
+#include "verdict/FirmwareFacts.h"
 
 // Numbers of the report files: RBAR0001.TXT to RBAR9999.TXT.
 inline constexpr UINT32 REPORT_FILE_FIRST_NUMBER = 1;
@@ -43,7 +44,8 @@ struct SaveResult {
 
 // Writes the report file: "@rbar-survey-report 1", the report's lines, the firmware facts, the
 // configuration dump and, only when everything before it was written and flushed, "@end".
-SaveResult SaveReportFile(const ReportCapture &Capture, const ReportFileTarget &Target);
+SaveResult SaveReportFile(const ReportCapture &Capture, const FirmwareFacts &Facts,
+                          const ReportFileTarget &Target);
 
 // Names the result on the console in one line.
 void ShowSaveResult(const SaveResult &Result, const ReportFileTarget &Target);

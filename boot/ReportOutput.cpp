@@ -1,18 +1,17 @@
-// The report output: a console in front of the real one that hands each string to the sink too.
+// The report's output: one console protocol in front of the pager, and the sink beside it.
 #include "boot/ReportOutput.h"
+
+#include "boot/ConsolePager.h"
+#include "print/ConsolePrint.h"
 
 namespace {
 
 constinit ReportSink Sink = {};
-constinit EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL Tee = {};
-constinit EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Real = nullptr;
+constinit EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL Report = {};
 
-EFI_STATUS EFIAPI TeeOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR16 *String) {
-  const EFI_STATUS Status = Real != nullptr ? Real->OutputString(Real, String) : EFI_SUCCESS;
-  if (Sink.Write != nullptr && String != nullptr) {
-    Sink.Write(Sink.Context, String);
-  }
-  return Status;
+EFI_STATUS EFIAPI ReportOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR16 *String) {
+  ReportWrite(String);
+  return EFI_SUCCESS;
 }
 
 } // namespace
@@ -21,16 +20,28 @@ void SetReportSink(const ReportSink *NewSink) {
   Sink = NewSink != nullptr ? *NewSink : ReportSink{};
 }
 
-void ReportWrite(const CHAR16 *Text) {
-  TeeOutputString(&Tee, Text);
+void StartReportOutput(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
+                       EFI_SIMPLE_TEXT_INPUT_PROTOCOL *Input, bool Paging) {
+  Sink = {};
+  Report.OutputString = ReportOutputString;
+  Report.Mode = Console != nullptr ? Console->Mode : nullptr;
+  StartPager(Console, Input, Paging);
 }
 
-EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ReportConsole(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console) {
-  if (Console == nullptr) {
-    return nullptr;
+void ReportWrite(const CHAR16 *Text) {
+  if (Text == nullptr) {
+    return;
   }
-  Real = Console;
-  Tee = *Console;
-  Tee.OutputString = TeeOutputString;
-  return &Tee;
+  PagerWrite(Text);
+  if (Sink.Write != nullptr) {
+    Sink.Write(Sink.Context, Text);
+  }
+}
+
+EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *ReportConsole() {
+  return &Report;
+}
+
+UINT64 ReportPrintSlots(const CHAR16 *Format, const ArgumentSlot *Arguments) {
+  return PrintToConsole(Format, &Report, Arguments);
 }

@@ -1,20 +1,25 @@
 // The root bridge recorder: one protocol instance in front of the bridge the survey walks.
 #include "boot/RootBridgeRecorder.h"
 
+#include "boot/HeaderCapture.h"
 #include "driver/PciConfigAccess.h"
 
 namespace {
 
-// Register offsets of the IDs, and the fields of a protocol address.
-constexpr UINT64 PCI_VENDOR_ID_REGISTER = 0x00;
-constexpr UINT64 PCI_DEVICE_ID_REGISTER = 0x02;
+// The bits of an ID, and the fields of a protocol address (the ID registers' offsets and the
+// bits of a byte are the verdict engine's, verdict/PciHeaderRegisters.h).
 constexpr UINT32 ID_BITS = 16;
-constexpr UINT32 BITS_PER_BYTE = 8;
 constexpr UINT64 ADDRESS_BUS_MASK = 0xFF;
 constexpr UINT64 ADDRESS_DEVICE_MASK = 0x1F;
 constexpr UINT64 ADDRESS_FUNCTION_MASK = 0x07;
 
+// A vendor ID of all ones: no function answers there.
+constexpr UINT16 ABSENT_VENDOR_ID = 0xFFFF;
+
 constinit FunctionRead LastRead = {};
+// The function counted last, so that a function read again is counted once.
+constinit FunctionRead LastCounted = {};
+constinit SurveyCounts Counts = {};
 // The bridge the recorder stands in front of, and the recorder itself.
 constinit EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *RealBridge = nullptr;
 constinit EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL Recorder = {};
@@ -51,7 +56,12 @@ EFI_STATUS EFIAPI RecordedPciRead(EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *,
       Value |= static_cast<UINT32>(Read[Index]) << (BITS_PER_BYTE * Index);
     }
   }
+  const UINT32 FunctionsBefore = Counts.FunctionsScanned;
   NoteConfigurationRead(RealBridge->SegmentNumber, Width, Address, Status, Value);
+  // A function found present: its header, for the verdicts, before the survey reads on.
+  if (Counts.FunctionsScanned != FunctionsBefore) {
+    CaptureHeader(RealBridge, RealBridge->SegmentNumber, Address);
+  }
   return Status;
 }
 
@@ -101,6 +111,7 @@ EFI_STATUS EFIAPI RecordingHandleProtocol(EFI_HANDLE Handle, const EFI_GUID *Pro
   if (!EfiIsError(Status) && Protocol != nullptr && Interface != nullptr && *Interface != nullptr &&
       GuidsEqual(*Protocol, EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_GUID)) {
     StandInFront(static_cast<EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *>(*Interface));
+    ++Counts.RootBridges;
     *Interface = &Recorder;
   }
   return Status;
@@ -113,6 +124,10 @@ bool SameFunction(const FunctionRead &A, const FunctionRead &B) {
          A.Function == B.Function;
 }
 
+const SurveyCounts &RecordedSurveyCounts() {
+  return Counts;
+}
+
 const FunctionRead &LastFunctionRead() {
   return LastRead;
 }
@@ -122,6 +137,9 @@ EFI_BOOT_SERVICES *RecordingBootServices(const EFI_BOOT_SERVICES &Real, EFI_BOOT
   RealHandleProtocol = Real.HandleProtocol;
   Copy.HandleProtocol = RecordingHandleProtocol;
   LastRead = {};
+  LastCounted = {};
+  Counts = {};
+  ClearHeaderCapture();
   return &Copy;
 }
 
@@ -144,6 +162,10 @@ void NoteConfigurationRead(UINT32 Segment, EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL_WIDTH
     if (Register == PCI_VENDOR_ID_REGISTER) {
       Read.HasVendorId = true;
       Read.VendorId = static_cast<UINT16>(Value);
+      if (Read.VendorId != ABSENT_VENDOR_ID && !SameFunction(Read, LastCounted)) {
+        ++Counts.FunctionsScanned;
+        LastCounted = Read;
+      }
       if (Bytes == sizeof(UINT32)) {
         Read.HasDeviceId = true;
         Read.DeviceId = static_cast<UINT16>(Value >> ID_BITS);

@@ -21,6 +21,16 @@ struct FunctionRead {
   UINT16 DeviceId;
 };
 
+// What the survey was handed and found: root bridges, and functions present (a vendor ID other
+// than all ones read).
+struct SurveyCounts {
+  UINT32 RootBridges;
+  UINT32 FunctionsScanned;
+};
+
+// The counts since RecordingBootServices was called.
+const SurveyCounts &RecordedSurveyCounts();
+
 // True when A and B name the same function of the same segment.
 bool SameFunction(const FunctionRead &A, const FunctionRead &B);
 

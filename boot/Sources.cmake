@@ -5,6 +5,10 @@ set(RBAR_BOOT_SOURCES
   ${CMAKE_SOURCE_DIR}/boot/BootCountdown.cpp
   ${CMAKE_SOURCE_DIR}/boot/BootEntry.cpp
   ${CMAKE_SOURCE_DIR}/boot/BootMode.cpp
+  ${CMAKE_SOURCE_DIR}/boot/ConsolePager.cpp
+  ${CMAKE_SOURCE_DIR}/boot/FactsScreen.cpp
+  ${CMAKE_SOURCE_DIR}/boot/FirmwareQueries.cpp
+  ${CMAKE_SOURCE_DIR}/boot/HeaderCapture.cpp
   ${CMAKE_SOURCE_DIR}/boot/ReportCapture.cpp
   ${CMAKE_SOURCE_DIR}/boot/ReportDump.cpp
   ${CMAKE_SOURCE_DIR}/boot/ReportFile.cpp
@@ -12,6 +16,7 @@ set(RBAR_BOOT_SOURCES
   ${CMAKE_SOURCE_DIR}/boot/ReportFileWriter.cpp
   ${CMAKE_SOURCE_DIR}/boot/ReportOutput.cpp
   ${CMAKE_SOURCE_DIR}/boot/RootBridgeRecorder.cpp
+  ${CMAKE_SOURCE_DIR}/boot/VerdictScreen.cpp
 )
 
 # Code that runs once, built for size.

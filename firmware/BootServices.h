@@ -1,4 +1,5 @@
-// The boot-services table: handle lookup, protocol lookup, pool memory and stalls.
+// The boot-services table: handle lookup, protocol lookup, pool memory, stalls and the
+// watchdog.
 #pragma once
 
 #include "firmware/UefiBase.h"
@@ -28,6 +29,12 @@ using EFI_LOCATE_HANDLE_BUFFER = EFI_STATUS(EFIAPI *)(EFI_LOCATE_SEARCH_TYPE Sea
                                                       UINTN *NoHandles, EFI_HANDLE **Buffer);
 // Busy-waits at least the given number of microseconds.
 using EFI_STALL = EFI_STATUS(EFIAPI *)(UINTN Microseconds);
+// Arms the watchdog for Timeout seconds (0 disarms it); the code and data go to its log entry.
+using EFI_SET_WATCHDOG_TIMER = EFI_STATUS(EFIAPI *)(UINTN Timeout, UINT64 WatchdogCode,
+                                                    UINTN DataSize, const CHAR16 *WatchdogData);
+// The first interface of Protocol in the handle database, or EFI_NOT_FOUND.
+using EFI_LOCATE_PROTOCOL = EFI_STATUS(EFIAPI *)(const EFI_GUID *Protocol, void *Registration,
+                                                 void **Interface);
 
 // Members the system does not call are kept as plain pointers so the layout stays exact.
 struct EFI_BOOT_SERVICES {
@@ -61,7 +68,7 @@ struct EFI_BOOT_SERVICES {
   void *ExitBootServices;
   void *GetNextMonotonicCount;
   EFI_STALL Stall;
-  void *SetWatchdogTimer;
+  EFI_SET_WATCHDOG_TIMER SetWatchdogTimer;
   void *ConnectController;
   void *DisconnectController;
   void *OpenProtocol;
@@ -69,7 +76,7 @@ struct EFI_BOOT_SERVICES {
   void *OpenProtocolInformation;
   void *ProtocolsPerHandle;
   EFI_LOCATE_HANDLE_BUFFER LocateHandleBuffer;
-  void *LocateProtocol;
+  EFI_LOCATE_PROTOCOL LocateProtocol;
   void *InstallMultipleProtocolInterfaces;
   void *UninstallMultipleProtocolInterfaces;
   void *CalculateCrc32;
@@ -82,6 +89,8 @@ static_assert(offsetof(EFI_BOOT_SERVICES, FreePool) == 72);
 static_assert(offsetof(EFI_BOOT_SERVICES, InstallProtocolInterface) == 128);
 static_assert(offsetof(EFI_BOOT_SERVICES, HandleProtocol) == 152);
 static_assert(offsetof(EFI_BOOT_SERVICES, Stall) == 248);
+static_assert(offsetof(EFI_BOOT_SERVICES, SetWatchdogTimer) == 256);
 static_assert(offsetof(EFI_BOOT_SERVICES, LocateHandleBuffer) == 312);
+static_assert(offsetof(EFI_BOOT_SERVICES, LocateProtocol) == 320);
 static_assert(offsetof(EFI_BOOT_SERVICES, CreateEventEx) == 368);
 static_assert(sizeof(EFI_BOOT_SERVICES) == 376);

@@ -38,8 +38,11 @@ GRUB_MODULES = ("normal chain part_gpt part_msdos fat search search_fs_uuid sear
                 "search_label echo halt reboot configfile test")
 GRUB_BACK = "rbar-grub: GRUB has control again"
 FIXTURE_FOLDER = "EFI/fixture"
-COUNT_LINE = re.compile(r"rbar-survey: (\d+) functions? with a Resizable BAR found\r\n")
-COUNT_BYTES = re.compile(rb"rbar-survey: \d+ functions? with a Resizable BAR found\r\n")
+# The boot image's count line (as run-firmware.py reads it).
+COUNT_PATTERN = (r"rbar-survey [0-9][^:\r\n]*: \d+ root bridges?, \d+ functions? scanned, "
+                 r"(\d+) with Resizable BAR\r\n")
+COUNT_LINE = re.compile(COUNT_PATTERN)
+COUNT_BYTES = re.compile(COUNT_PATTERN.encode("ascii"))
 # Seconds between keys while the boot image has not returned.
 KEY_REPEAT = 1.5
 
@@ -200,6 +203,8 @@ def check_boot(runner, arguments, boot, number, text):
     report = text[start.end():count.start()].split("\r\n")
     if report.pop():
         raise Check(f"boot {number}: report line not ended by CR LF: {report!r}")
+    facts, report = runner.split_boot_screen(report)
+    runner.check_facts(arguments, facts)
     expected = boot.report if boot.report is not None else (
         runner.expected_lines(arguments.expect)
         + firmware_usb.expected_annotated(arguments, runner.RunError))

@@ -285,7 +285,7 @@ def check_boot_image(runner, arguments, body, error):
     count = runner.COUNT_LINE.search(body)
     if count is None:
         raise error(f"the boot image printed no count line: {body[-300:]!r}")
-    countdown = body[count.end():]
+    countdown = body[runner.summary_end(body, count):]
     # Started from a stick, it names the report file it saved (or why it could not).
     saved = runner.SAVE_LINE.match(countdown)
     if saved is not None:
@@ -353,6 +353,9 @@ def check_run(runner, arguments, console, keys, error):
                         f"{arguments.expect_rebar_functions} expected")
         shown = f", {found} functions counted{shown}"
     lines = report_of(runner, body, error)
+    if arguments.boot_image:
+        facts, lines = runner.split_boot_screen(lines)
+        runner.check_facts(arguments, facts)
     check_expected(runner, arguments, lines)
     first = arrival(console, keys, rb"chain-load: ")
     begun = arrival(console, keys, chain_line_bytes(len(arguments.image), "LoadImage"))

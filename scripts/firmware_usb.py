@@ -43,6 +43,11 @@ DONE_FILE = "done.txt"
 STICK_STARTED = re.compile(r'BdsDxe: starting (Boot[0-9A-F]{4}) "([^"]*USB[^"]*)" from .*?\r\n')
 STICK_RETURNED = r'BdsDxe: failed to start {option} "[^"]*" from .*?: (.*?)\r\n'
 NEXT_OPTION = re.compile(r"BdsDxe: (?:loading|starting) Boot[0-9A-F]{4} ")
+# The driver's BAR line, whose next line gives its sizes in words and is followed by its verdict.
+BAR_LINE = re.compile(r"BAR \d+ RBAR CURRENT \d+ RBAR MAX \d+ RBAR NEW \d+$")
+VERDICT_PREFIX = "  verdict: "
+# Domain 0000 before a bus (and a device and function) in a verdict's words.
+SEGMENT_ZERO = re.compile(r"\b0000:(?=[0-9a-f]{2}(?::[0-9a-f]{2}\.[0-7]|\b))")
 # A fixture function header of rbar-survey --annotate: "DDDD:BB:DD.F vvvv:dddd".
 HEADER = re.compile(r"^[0-9a-f]{4}(:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7] [0-9a-f]{4}:[0-9a-f]{4})$")
 
@@ -65,20 +70,42 @@ def add_arguments(parser):
                         help="with --usb-stick: the first run only, the stick alone")
 
 
+def tool_lines(arguments, mode, dump, run_error):
+    """What the rbar-survey program prints for dump in mode (--annotate, --explain), as lines."""
+    result = subprocess.run([arguments.annotate_tool, mode, "--dump", dump],
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            check=False)
+    if result.returncode != 0:
+        raise run_error(f"{arguments.annotate_tool} {mode} --dump {dump}: "
+                        f"{result.stderr.strip()}")
+    return result.stdout.splitlines()
+
+
+def in_segment(line, segment):
+    """Line with the function and bus addresses of domain 0000 moved to segment."""
+    return SEGMENT_ZERO.sub(f"{int(segment):04x}:", line)
+
+
 def expected_annotated(arguments, run_error):
-    """The annotated report of each --expect-annotated dump, headers moved to its segment."""
+    """The boot screen's report of each --expect-annotated dump: rbar-survey --annotate's lines
+    with, after each BAR line's sizes, --explain's verdict line on it, in the order --explain
+    gives them; addresses moved to the dump's segment."""
     lines = []
     for pair in arguments.expect_annotated:
         segment, dump = pair.split(":", 1)
-        result = subprocess.run([arguments.annotate_tool, "--annotate", "--dump", dump],
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                check=False)
-        if result.returncode != 0:
-            raise run_error(f"{arguments.annotate_tool} --annotate --dump {dump}: "
-                            f"{result.stderr.strip()}")
-        for line in result.stdout.splitlines():
+        verdicts = [line for line in tool_lines(arguments, "--explain", dump, run_error)
+                    if line.startswith(VERDICT_PREFIX)]
+        after_bar_line = False
+        for line in tool_lines(arguments, "--annotate", dump, run_error):
             header = HEADER.match(line)
             lines.append(f"{int(segment):04x}{header.group(1)}" if header else line)
+            if after_bar_line:
+                if not verdicts:
+                    raise run_error(f"--explain gives fewer verdicts than BAR lines for {dump}")
+                lines.append(in_segment(verdicts.pop(0), segment))
+            after_bar_line = BAR_LINE.match(line) is not None
+        if verdicts:
+            raise run_error(f"--explain gives more verdicts than BAR lines for {dump}")
     return lines
 
 
@@ -284,16 +311,21 @@ def check_run(arguments, firmware, console, text, keys, marker, expected, rebar_
     report = text[started.end():count.start()].split("\r\n")
     if report.pop():
         raise firmware.RunError(f"report line not ended by CR LF before the count line: {report!r}")
+    screen = report
+    facts, report = firmware.split_boot_screen(report)
+    firmware.check_facts(arguments, facts)
     if expected or arguments.expect or arguments.expect_annotated or arguments.expect_empty:
         firmware.check_report(report, expected)
     found = int(count.group(1))
     if rebar_functions is not None and found != rebar_functions:
         raise firmware.RunError(f"count line gives {found} functions with a Resizable BAR, "
                                 f"{rebar_functions} expected")
-    saved = firmware.SAVE_LINE.match(text, count.end())
+    after_summary = firmware.summary_end(text, count)
+    screen = screen + text[count.start():after_summary].split("\r\n")[:-1]
+    saved = firmware.SAVE_LINE.match(text, after_summary)
     if saved is None:
-        raise firmware.RunError("no save line after the count line: "
-                                f"{text[count.end():count.end() + 200]!r}")
+        raise firmware.RunError("no save line after the count line and summary: "
+                                f"{text[after_summary:after_summary + 200]!r}")
     wait = text[saved.end():saved.end() + len(WAIT_LINE) + 2]
     if wait != WAIT_LINE + "\r\n":
         raise firmware.RunError(f"no wait line after the save line: {wait!r}")
@@ -315,6 +347,6 @@ def check_run(arguments, firmware, console, text, keys, marker, expected, rebar_
                                 "line, before the key was pressed")
     counted, _ = firmware.arrival(console, keys, rb"rbar-survey: \d+ functions? with a Resizable")
     said, _ = firmware.arrival(console, keys, rb"Saved to |rbar-survey: not saved: ")
-    return {"report": report, "found": found, "screen": report + [count.group(0)[:-2]],
+    return {"report": report, "found": found, "screen": screen,
             "saved": saved.group(1), "failure": saved.group(2), "save": said - counted,
             "waited": gone_on - shown, "shown": shown, "from_loading": shown - loaded}

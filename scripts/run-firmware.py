@@ -126,6 +126,9 @@ def parse_arguments():
                              "report is what it prints before its count line")
     parser.add_argument("--boot-key", action="store_true",
                         help="with --boot-option: press a key when its countdown shows")
+    parser.add_argument("--expect-fact", action="append", default=[], metavar="REGEX",
+                        help="with a boot image: a regular expression a line of its facts "
+                             "block must match, e.g. \"^CSM is on\"")
     parser.add_argument("--expect-rebar-functions", type=int, metavar="N",
                         help="with --boot-option: the count its last line must give")
     firmware_usb.add_arguments(parser)
@@ -252,8 +255,15 @@ def qemu_command(arguments, drive, variables):
     return command + arguments.qemu_arg
 
 
+# The boot image's pause at a full page, erased once a key came: the prompt, a carriage return,
+# as many spaces and another carriage return.
+PAGER_PROMPT_TEXT = b"-- more: any key --"
+PAGER_PROMPT = re.compile(re.escape(PAGER_PROMPT_TEXT) + rb"\r {%d}\r" % len(PAGER_PROMPT_TEXT))
+
+
 def strip_escapes(data):
-    return ESCAPE.sub(b"", data)
+    """The console without escape sequences and without the boot image's pager prompts."""
+    return PAGER_PROMPT.sub(b"", ESCAPE.sub(b"", data))
 
 
 class ConsoleEcho:
@@ -455,9 +465,17 @@ def image_seconds(console, keys, image):
     return keys.arrived(found.start()) - keys.arrived(echo.end() - 1)
 
 
-# What the boot image prints after its report: the count line, then the countdown, one tick a
-# second on the same line, rewritten after a carriage return.
-COUNT_LINE = re.compile(r"rbar-survey: (\d+) functions? with a Resizable BAR found\r\n")
+# What the boot image prints after its report: the count line (the version, root bridges and
+# functions scanned, and those with a Resizable BAR), the summary table, then the countdown,
+# one tick a second on the same line, rewritten after a carriage return.
+COUNT_LINE = re.compile(r"rbar-survey [0-9][^:\r\n]*: \d+ root bridges?, \d+ functions? scanned, "
+                        r"(\d+) with Resizable BAR\r\n")
+SUMMARY_TABLE = re.compile(r"Summary: [^\r\n]*\r\n(?:(?!Press any key|\r?Boot continues)"
+                           r"[^\r\n]*\r\n)*")
+# Before the report, the facts block, ended by an empty line; in the report, the rest of a line
+# too long for the console starts its next row after this indent.
+FACTS_FIRST_LINE = re.compile(r"rbar-survey [0-9][^,]*, before the operating system$")
+CONTINUATION_INDENT = "    "
 # The line after the count line when the boot image saves its report (or fails to), and the
 # folder it saves into.
 SAVE_LINE = re.compile(r"(?:Saved to (\\rbar-survey\\RBAR\d{4}\.TXT) on this (?:stick|volume)"
@@ -481,12 +499,43 @@ def arrival(console, keys, pattern, start=0):
     return keys.arrived(match.start()), match.end()
 
 
+def summary_end(text, count):
+    """The offset after the summary table that follows the count line match count (there is
+    none when no proposal was made)."""
+    table = SUMMARY_TABLE.match(text, count.end())
+    return table.end() if table else count.end()
+
+
+def split_boot_screen(lines):
+    """Splits the boot screen's lines before the count line into the facts block (up to its
+    empty line) and the report, whose lines too long for the console are joined again."""
+    if not lines or FACTS_FIRST_LINE.match(lines[0]) is None or "" not in lines:
+        raise RunError(f"the boot screen does not start with its facts block: {lines[:8]!r}")
+    end = lines.index("")
+    report = []
+    for line in lines[end + 1:]:
+        if line.startswith(CONTINUATION_INDENT) and report:
+            report[-1] += " " + line[len(CONTINUATION_INDENT):]
+        else:
+            report.append(line)
+    return lines[:end], report
+
+
+def check_facts(arguments, facts):
+    """Each --expect-fact pattern must match a line of the facts block."""
+    for pattern in arguments.expect_fact:
+        if not any(re.search(pattern, line) for line in facts):
+            raise RunError(f"no line of the facts block matches {pattern!r}:\n"
+                           + "\n".join(facts))
+
+
 def check_countdown(arguments, text, console, keys):
     """Checks the countdown line after the count line: ticks from COUNTDOWN_SECONDS down, all of
     them without a key, fewer with --boot-key, in the time that takes. Returns (ticks, seconds
     from the first tick to the line end) and the offset in text after it."""
-    line_end = text.find(LINE_END, COUNT_LINE.search(text).end())
-    line = text[COUNT_LINE.search(text).end():line_end]
+    after_summary = summary_end(text, COUNT_LINE.search(text))
+    line_end = text.find(LINE_END, after_summary)
+    line = text[after_summary:line_end]
     ticks = [int(number) for number in COUNTDOWN_TICK.findall(line)]
     if COUNTDOWN_TICK.sub("", line) or not ticks:
         raise RunError(f"the countdown line holds more than its ticks: {line!r}")
@@ -516,6 +565,8 @@ def check_boot_run(arguments, console, text, keys, seconds):
     report = text[started.end():count.start()].split(LINE_END)
     if report.pop():
         raise RunError(f"report line not ended by CR LF before the count line: {report!r}")
+    facts, report = split_boot_screen(report)
+    check_facts(arguments, facts)
     if arguments.expect_empty:
         check_report(report, [])
     elif arguments.expect or arguments.expect_annotated:

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "boot/SizeIndexWords.h"
+#include "verdict/SizeIndexWords.h"
 
 namespace {
 

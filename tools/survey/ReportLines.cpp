@@ -1,7 +1,7 @@
 // Reading the driver's report lines back into numbers, word by word as the driver prints them.
 #include "tools/survey/ReportLines.h"
 
-#include "boot/BarLineText.h"
+#include "verdict/BarLineText.h"
 
 namespace {
 

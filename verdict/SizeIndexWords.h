@@ -26,3 +26,12 @@ constexpr SizeWords SizeIndexWords(UINT32 Index) {
 static_assert(SizeIndexWords(0).Count == 1 && SizeIndexWords(8).Count == 256);
 static_assert(SizeIndexWords(13).Count == 8 && SizeIndexWords(13).Unit == SIZE_UNITS[1]);
 static_assert(SizeIndexWords(60).Unit == nullptr && SizeIndexWords(60).Count == 60);
+
+// Size index n in bytes: 1 MB x 2^n; 0 for an index too large for 64 bits.
+inline constexpr UINT32 SIZE_INDEX_ZERO_SHIFT = 20;
+inline constexpr UINT32 SIZE_INDEX_BITS = 64;
+constexpr UINT64 SizeIndexToBytes(UINT32 Index) {
+  return Index < SIZE_INDEX_BITS - SIZE_INDEX_ZERO_SHIFT ? 1ULL << (Index + SIZE_INDEX_ZERO_SHIFT)
+                                                         : 0;
+}
+static_assert(SizeIndexToBytes(0) == 0x100000 && SizeIndexToBytes(44) == 0);
