@@ -12,6 +12,48 @@ constexpr UINTN PREFIX_BYTES = sizeof(REPORT_LINE_PREFIX) - 1;
 // Characters of one string looked at: far more than any report line.
 constexpr UINTN TEXT_MAX_CHARS = 4096;
 
+constexpr UINTN INDENT_BYTES = sizeof(REPORT_CONTINUATION_INDENT) - 1;
+constexpr UINTN LINE_END_BYTES = 2;
+
+// Appends Count bytes of Bytes; the caller made room.
+void Append(ReportCapture &Capture, const CHAR8 *Bytes, UINTN Count) {
+  for (UINTN Index = 0; Index < Count; ++Index) {
+    Capture.Text[Capture.Size++] = Bytes[Index];
+  }
+}
+
+// Ends the line being kept and starts a continuation line with the part of it after its last
+// space (nothing when there is none), so that it stays within REPORT_LINE_MAX_CHARS. Spaces
+// within an indent's width of the line's start are not taken, so the new line is always shorter
+// than the old. False when there is no room.
+bool BreakLine(ReportCapture &Capture) {
+  const UINTN TextStart = Capture.LineStart + PREFIX_BYTES + INDENT_BYTES;
+  UINTN Break = Capture.Size;
+  for (UINTN Index = Capture.Size; Index > TextStart + 1; --Index) {
+    if (Capture.Text[Index - 1] == ' ') {
+      Break = Index - 1;
+      break;
+    }
+  }
+  const bool AtSpace = Break < Capture.Size;
+  CHAR8 Tail[REPORT_LINE_MAX_CHARS];
+  const UINTN TailBytes = AtSpace ? Capture.Size - Break - 1 : 0;
+  for (UINTN Index = 0; Index < TailBytes; ++Index) {
+    Tail[Index] = Capture.Text[Break + 1 + Index];
+  }
+  if (Break + LINE_END_BYTES + PREFIX_BYTES + INDENT_BYTES + TailBytes + LINE_END_BYTES >
+      Capture.Capacity) {
+    return false;
+  }
+  Capture.Size = Break;
+  Append(Capture, "\r\n", LINE_END_BYTES);
+  Capture.LineStart = Capture.Size;
+  Append(Capture, REPORT_LINE_PREFIX, PREFIX_BYTES);
+  Append(Capture, REPORT_CONTINUATION_INDENT, INDENT_BYTES);
+  Append(Capture, Tail, TailBytes);
+  return true;
+}
+
 void CaptureSinkWrite(void *Context, const CHAR16 *Text) {
   CaptureReportText(*static_cast<ReportCapture *>(Context), Text);
 }
@@ -67,6 +109,12 @@ void CaptureReportText(ReportCapture &Capture, const CHAR16 *Text) {
         Capture.Text[Capture.Size++] = REPORT_LINE_PREFIX[Prefix];
       }
       Capture.AtLineStart = false;
+    }
+    if (Character != u'\n' && Capture.Size - Capture.LineStart >= REPORT_LINE_MAX_CHARS &&
+        !BreakLine(Capture)) {
+      Capture.Size = Capture.LineStart;
+      Capture.Cut = true;
+      break;
     }
     if (Character == u'\n') {
       Capture.Text[Capture.Size++] = '\r';

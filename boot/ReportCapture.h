@@ -9,6 +9,11 @@
 inline constexpr UINTN REPORT_CAPTURE_BYTES = 256 * 1024;
 // What every kept line starts with, so that dump readers (lspci -F, rbar-survey -F) skip it.
 inline constexpr char REPORT_LINE_PREFIX[] = "# ";
+// Longest kept line, its prefix included: lspci -F refuses a dump with a line of about 250
+// characters or more. A longer line goes on in a next line, after the prefix and this indent
+// (the console's own for the rest of a line too long for it).
+inline constexpr UINTN REPORT_LINE_MAX_CHARS = 200;
+inline constexpr char REPORT_CONTINUATION_INDENT[] = "    ";
 
 struct ReportCapture {
   // The pool buffer (null when none could be obtained) and the bytes in it.
@@ -35,5 +40,7 @@ void FreeReportCapture(ReportCapture &Capture);
 
 // Appends Text to Capture: LF and CR LF end a line (CR LF is written), other CRs are dropped,
 // characters outside printable ASCII become '?', and each line starts with REPORT_LINE_PREFIX.
+// A line longer than REPORT_LINE_MAX_CHARS is broken at its last space (or, with none, where it
+// reaches the limit) and goes on after REPORT_CONTINUATION_INDENT.
 // A line that does not fit sets Cut, and nothing more is kept.
 void CaptureReportText(ReportCapture &Capture, const CHAR16 *Text);

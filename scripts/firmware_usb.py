@@ -115,7 +115,10 @@ PARTITION_OFFSET = 2048 * 512
 MTOOLS_ENV = dict(os.environ, MTOOLS_SKIP_CHECK="1")
 # What the screen says of the save, by stick state.
 SAVE_FAILURES = {"read-only": "the stick is write-protected", "full": "the stick is full"}
+# A page prompt of the boot image's wait mode and the spaces that erased it.
+PROMPT_ERASED = re.compile(r"-- more: any key --\r *\r")
 REPORT_FIRST_LINE = "@rbar-survey-report 1"
+REPORT_LINE_MAX_CHARS = 200
 REPORT_LAST_LINE = "@end"
 # A function header of a dump, and what lspci -F -n lists of it.
 DUMP_HEADER = re.compile(r"^([0-9a-f]{4}:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7]) [0-9a-f]{4}:[0-9a-f]{4}$")
@@ -156,15 +159,32 @@ def fill_stick(stick, directory):
     mtools("mcopy", stick, filler, "::/FILLER.BIN")
 
 
+def screen_lines(firmware, lines):
+    """The report's lines as the boot image wrote them: the page prompts taken out and the rows
+    of a line too long for the console joined again."""
+    joined = []
+    for line in lines:
+        line = PROMPT_ERASED.sub("", line)
+        if line.startswith(firmware.CONTINUATION_INDENT) and joined:
+            joined[-1] += " " + line[len(firmware.CONTINUATION_INDENT):]
+        else:
+            joined.append(line)
+    return joined
+
+
 def check_report_file(arguments, firmware, content, screen):
-    """Checks a saved report file against the screen's report lines (count line included);
-    returns its size in bytes."""
+    """Checks a saved report file against the screen's lines from the facts block through the
+    summary table; returns its size in bytes."""
+    screen = screen_lines(firmware, screen)
     if not content.endswith(b"\r\n") or b"\n" in content.replace(b"\r\n", b""):
         raise firmware.RunError("the report file's lines do not all end in CR LF")
     lines = content.decode("ascii").split("\r\n")[:-1]
     if lines[0] != REPORT_FIRST_LINE or lines[-1] != REPORT_LAST_LINE:
         raise firmware.RunError(f"the report file starts {lines[0]!r} and ends {lines[-1]!r}")
-    kept = [line[2:] for line in lines if line.startswith("# ")]
+    kept = screen_lines(firmware, [line[2:] for line in lines if line.startswith("# ")])
+    if max(len(line) for line in lines) > REPORT_LINE_MAX_CHARS:
+        raise firmware.RunError(f"the report file has lines over {REPORT_LINE_MAX_CHARS} "
+                                "characters, which lspci -F refuses")
     if kept != screen:
         firmware.check_report(kept, screen)
     headers = [DUMP_HEADER.match(line).group(1) for line in lines if DUMP_HEADER.match(line)]
@@ -226,7 +246,8 @@ def run(arguments, firmware, directory):
         "-drive", f"if=none,id=stick,format=raw,file={stick}{read_only}",
         "-device", "usb-storage,bus=usb.0,drive=stick"]
 
-    keys = firmware.KeyPlan(every_countdown=True, boot_key_at=WAIT_LINE.encode("ascii"))
+    keys = firmware.KeyPlan(every_countdown=True, boot_key_at=WAIT_LINE.encode("ascii"),
+                            every_page=True)
     console, seconds, failure = firmware.run_qemu(command, arguments.timeout, arguments.show, keys)
     first = firmware.strip_escapes(console).decode("utf-8", "replace")
     if failure is None and re.search(rf"^{FIRST_BOOT}\r$", first, re.MULTILINE) is None:
@@ -242,7 +263,7 @@ def run(arguments, firmware, directory):
         return check_not_saved(arguments, firmware, stick, before, result, seconds)
 
     keys = firmware.KeyPlan(every_countdown=True, boot_key_at=WAIT_LINE.encode("ascii"),
-                            boot_key_delay=USB_KEY_DELAY)
+                            boot_key_delay=USB_KEY_DELAY, every_page=True)
     console, seconds, failure = firmware.run_qemu(command, arguments.timeout, arguments.show, keys)
     if arguments.log:
         with open(arguments.log, "wb") as log:
@@ -345,7 +366,7 @@ def check_run(arguments, firmware, console, text, keys, marker, expected, rebar_
     if keys.key_sent_at is None or gone_on < keys.key_sent_at:
         raise firmware.RunError(f"the image returned {gone_on - shown:.1f} s after its wait "
                                 "line, before the key was pressed")
-    counted, _ = firmware.arrival(console, keys, rb"rbar-survey: \d+ functions? with a Resizable")
+    counted, _ = firmware.arrival(console, keys, firmware.COUNT_LINE.pattern.encode("ascii"))
     said, _ = firmware.arrival(console, keys, rb"Saved to |rbar-survey: not saved: ")
     return {"report": report, "found": found, "screen": screen,
             "saved": saved.group(1), "failure": saved.group(2), "save": said - counted,

@@ -64,6 +64,8 @@ PLATFORMS = {
 # the sentence, this fragment stands whole on the console.
 COUNTDOWN = b" seconds to skip "
 SKIP_KEY = b"\r"
+# The boot image's prompt at a full page in wait mode.
+PAGE_PROMPT = b"-- more: any key --"
 # What the firmware prints on a CPU fault, before hanging: OVMF names the x86-64 exception,
 # AAVMF the kind of AArch64 exception and the address it was taken at.
 EXCEPTION_PATTERN = r"!!!! X64 Exception|(?:Synchronous|IRQ|FIQ|SError) Exception at 0x"
@@ -295,8 +297,12 @@ class KeyPlan:
     fragment boot_key_at first shows. Records when each chunk of the console arrived, and when
     that key was sent (seconds from the start, like the arrivals)."""
 
-    def __init__(self, every_countdown=False, boot_key_at=None, boot_key_delay=0.0):
+    def __init__(self, every_countdown=False, boot_key_at=None, boot_key_delay=0.0,
+                 every_page=False):
         self.every_countdown = every_countdown
+        # A key at each of the boot image's page prompts (its wait mode pages a long report).
+        self.every_page = every_page
+        self.pages_answered = 0
         self.boot_key_at = boot_key_at
         self.boot_key_delay = boot_key_delay
         self.boot_key_seen = None
@@ -313,6 +319,10 @@ class KeyPlan:
         if wanted > self.countdowns_answered:
             keys += SKIP_KEY
             self.countdowns_answered = wanted
+        pages = console.count(PAGE_PROMPT) if self.every_page else 0
+        if pages > self.pages_answered:
+            keys += SKIP_KEY
+            self.pages_answered = pages
         if self.boot_key_at is not None and not self.boot_key_sent and self.boot_key_at in console:
             now = time.monotonic()
             self.boot_key_seen = self.boot_key_seen or now
@@ -470,8 +480,8 @@ def image_seconds(console, keys, image):
 # one tick a second on the same line, rewritten after a carriage return.
 COUNT_LINE = re.compile(r"rbar-survey [0-9][^:\r\n]*: \d+ root bridges?, \d+ functions? scanned, "
                         r"(\d+) with Resizable BAR\r\n")
-SUMMARY_TABLE = re.compile(r"Summary: [^\r\n]*\r\n(?:(?!Press any key|\r?Boot continues)"
-                           r"[^\r\n]*\r\n)*")
+SUMMARY_TABLE = re.compile(r"Summary: [^\r\n]*\r\n(?:(?!Press any key|\r?Boot continues|Saved to |"
+                           r"rbar-survey: not saved: )[^\r\n]*\r\n)*")
 # Before the report, the facts block, ended by an empty line; in the report, the rest of a line
 # too long for the console starts its next row after this indent.
 FACTS_FIRST_LINE = re.compile(r"rbar-survey [0-9][^,]*, before the operating system$")
