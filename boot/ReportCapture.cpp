@@ -65,7 +65,7 @@ constinit ReportSink CaptureSink = {};
 bool StartReportCapture(ReportCapture &Capture) {
   Capture = {};
   void *Buffer = nullptr;
-  if (EfiIsError(BootServices->AllocatePool(EfiLoaderData, REPORT_CAPTURE_BYTES, &Buffer)) ||
+  if (EfiIsError(BootServices->AllocatePool(EfiBootServicesData, REPORT_CAPTURE_BYTES, &Buffer)) ||
       Buffer == nullptr) {
     return false;
   }

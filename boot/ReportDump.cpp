@@ -180,10 +180,8 @@ bool FindBridgeBelow(const DumpRootBridge &Root, UINT32 Bus, const FunctionAddre
       UINT32 Ids = ABSENT_DWORD;
       UINT32 HeaderDword = 0;
       ReadDword(Root.Bridge, Address, PCI_VENDOR_ID, Ids);
+      // An absent function 0 does not end the device, as in the survey's scan.
       if ((Ids & VENDOR_ID_MASK) == PCI_ABSENT_VENDOR_ID) {
-        if (Function == 0) {
-          break;
-        }
         continue;
       }
       ReadDword(Root.Bridge, Address, PCI_HEADER_TYPE_DWORD, HeaderDword);

@@ -37,7 +37,8 @@ ReportFileWriter OpenReportWriter(EFI_FILE_PROTOCOL *File) {
   ReportFileWriter Writer = {};
   Writer.File = File;
   void *Buffer = nullptr;
-  if (EfiIsError(BootServices->AllocatePool(EfiLoaderData, REPORT_WRITE_BUFFER_BYTES, &Buffer)) ||
+  if (EfiIsError(
+          BootServices->AllocatePool(EfiBootServicesData, REPORT_WRITE_BUFFER_BYTES, &Buffer)) ||
       Buffer == nullptr) {
     Writer.Status = EFI_OUT_OF_RESOURCES;
     return Writer;
