@@ -121,6 +121,7 @@ int main(int Count, char **Arguments) {
   // the root buses' ranges.
   ExplainSources Sources;
   Sources.Image = &Image;
+  Sources.Headers = MakeImageHeaders(Image);
   MachineBarSizes Sizes;
   if (Options.Explain && Options.DumpFiles.empty()) {
     Sizes = ReadMachineBarSizes();

@@ -76,10 +76,12 @@ void AddPathLines(const BarExplanation &Explanation, const PreviewFunction &Func
   Lines.push_back(std::string(LINE_INDENT) + "path:");
   Lines.push_back(TREE_ROOT_INDENT + std::string(Root));
   std::string Indent = TREE_FIRST_INDENT;
-  for (const PathBridge &Step : Facts.Path) {
-    Lines.push_back(Indent + "\\-" + SlotText(Step.Bridge->Config) + "-" +
+  for (UINTN Index = 0; Index < Facts.Path.Count; ++Index) {
+    const PathBridge &Step = Facts.Path.Steps[Index];
+    const ConfigFunction &Bridge = Explanation.PathFunctions[Index]->Config;
+    Lines.push_back(Indent + "\\-" + SlotText(Bridge) + "-" +
                     BusRangeText(Step.Secondary, Step.Subordinate) + " " +
-                    FormatFunctionIds(Step.Bridge->Config) + "  " + WindowText(Step.Window) + ": " +
+                    FormatFunctionIds(Bridge) + "  " + WindowText(Step.Window) + ": " +
                     WindowMark(Step.Window, Facts.Size));
     Indent += TREE_STEP;
   }
@@ -115,7 +117,7 @@ std::vector<std::string> ExplanationLines(const BarExplanation &Explanation) {
   }
   if (!Explanation.Sharers.empty()) {
     Lines.push_back(std::string(LINE_INDENT) + "shares the window of " +
-                    FormatFunctionAddress(KeyOf(*Facts.Path.back().Bridge)) + " with:");
+                    FormatFunctionAddress(KeyOf(*Explanation.PathFunctions.back())) + " with:");
     for (const SharerFacts &Sharer : Explanation.Sharers) {
       const PreviewFunction &Other = *Sharer.Sharer.Function;
       std::string Line =

@@ -34,17 +34,19 @@ json BridgeJson(const ConfigFunction &Bridge) {
   return {{"primary_bus", ReadConfig8(Bridge, PCI_BRIDGE_PRIMARY_BUS)},
           {"secondary_bus", ReadConfig8(Bridge, PCI_BRIDGE_SECONDARY_BUS)},
           {"subordinate_bus", ReadConfig8(Bridge, PCI_BRIDGE_SUBORDINATE_BUS)},
-          {"memory_window", WindowJson(MemoryWindow(Bridge))},
-          {"prefetchable_window", WindowJson(PrefetchableWindow(Bridge))}};
+          {"memory_window", WindowJson(MemoryWindow(HeaderView(Bridge, 0)))},
+          {"prefetchable_window", WindowJson(PrefetchableWindow(HeaderView(Bridge, 0)))}};
 }
 
 // The explanation of one BAR line.
 json ExplanationJson(const BarExplanation &Explanation) {
   const ProposalFacts &Facts = Explanation.Facts;
   json Path = json::array();
-  for (const PathBridge &Step : Facts.Path) {
-    Path.push_back({{"bridge", FormatFunctionAddress(KeyOf(*Step.Bridge))},
-                    {"ids", FormatFunctionIds(Step.Bridge->Config)},
+  for (UINTN Index = 0; Index < Facts.Path.Count; ++Index) {
+    const PathBridge &Step = Facts.Path.Steps[Index];
+    const PreviewFunction &Bridge = *Explanation.PathFunctions[Index];
+    Path.push_back({{"bridge", FormatFunctionAddress(KeyOf(Bridge))},
+                    {"ids", FormatFunctionIds(Bridge.Config)},
                     {"secondary_bus", Step.Secondary},
                     {"subordinate_bus", Step.Subordinate},
                     {"window", WindowJson(Step.Window)},
@@ -79,15 +81,16 @@ json ExplanationJson(const BarExplanation &Explanation) {
                  {"verdict_text", VerdictText(Explanation.Judged, Facts)}};
   if (Facts.RootWindowsKnown) {
     json Windows = json::array();
-    for (const BusWindow &Window : Facts.RootWindows) {
-      Windows.push_back({{"start", Window.Start}, {"end", Window.End}});
+    for (UINTN Index = 0; Index < Facts.RootWindowCount; ++Index) {
+      Windows.push_back(
+          {{"start", Facts.RootWindows[Index].Base}, {"end", Facts.RootWindows[Index].Limit}});
     }
     Object["root_windows"] = std::move(Windows);
   }
   const VerdictKind Kind = Explanation.Judged.Kind;
   if (Kind == VerdictKind::WindowTooSmall || Kind == VerdictKind::Window32Bit) {
     Object["verdict_bridge"] =
-        FormatFunctionAddress(KeyOf(*Facts.Path[Explanation.Judged.Bridge].Bridge));
+        FormatFunctionAddress(KeyOf(*Explanation.PathFunctions[Explanation.Judged.Bridge]));
   }
   return Object;
 }
