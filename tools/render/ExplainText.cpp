@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "tools/render/FirmwareText.h"
 #include "tools/render/TextReport.h"
 #include "tools/source/ConfigRegisters.h"
 
@@ -135,7 +136,14 @@ std::vector<std::string> ExplanationLines(const BarExplanation &Explanation) {
 
 std::string RenderExplainedReport(const std::vector<ConsoleWrite> &Writes,
                                   const ExplainSources &Sources) {
-  return RenderReport(Writes, *Sources.Image, true,
+  std::string Facts;
+  if (Sources.Firmware != nullptr) {
+    for (const std::string &Line : FirmwareApertureLines(*Sources.Firmware, *Sources.Apertures)) {
+      Facts += Line + "\n";
+    }
+  }
+  return Facts +
+         RenderReport(Writes, *Sources.Image, true,
                       [&](const FunctionKey &Key, const BarLine &Bar) -> std::vector<std::string> {
                         const PreviewFunction *Function = FindFunction(*Sources.Image, Key);
                         if (Function == nullptr) {

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/render/FirmwareText.h"
 #include "tools/source/ConfigRegisters.h"
 #include "tools/survey/SurveyFacts.h"
 
@@ -79,6 +80,9 @@ json ExplanationJson(const BarExplanation &Explanation) {
                  {"verdict_bridge", nullptr},
                  {"aperture", ApertureToken(Explanation.Judged.Aperture)},
                  {"verdict_text", VerdictText(Explanation.Judged, Facts)}};
+  if (Facts.Firmware.Answer != ApertureAnswer::NotGiven) {
+    Object["firmware_aperture"] = FirmwareAnswerJson(Explanation);
+  }
   if (Facts.RootWindowsKnown) {
     json Windows = json::array();
     for (UINTN Index = 0; Index < Facts.RootWindowCount; ++Index) {
@@ -158,19 +162,22 @@ std::string RenderJsonReport(const ReportInputs &Inputs) {
                      {"express", Function.Express},
                      {"source", Function.Source.empty() ? json(nullptr) : json(Function.Source)}});
   }
-  const json Document = {{"schema", JSON_SCHEMA_VERSION},
-                         {"report", ReportTextLines(Run)},
-                         {"functions", std::move(Functions)},
-                         {"summary",
-                          {{"root_bridges", Survey.RootBridges},
-                           {"functions_scanned", Survey.FunctionsScanned},
-                           {"with_rebar", Survey.FunctionsWithRebar},
-                           {"configuration_reads", Survey.ConfigurationReads},
-                           {"text", Inputs.Summary}}},
-                         {"short_functions", std::move(Short)},
-                         {"warnings", Inputs.Warnings},
-                         {"entry_status", Run.EntryStatus},
-                         {"violations", Run.Violations}};
+  json Document = {{"schema", JSON_SCHEMA_VERSION},
+                   {"report", ReportTextLines(Run)},
+                   {"functions", std::move(Functions)},
+                   {"summary",
+                    {{"root_bridges", Survey.RootBridges},
+                     {"functions_scanned", Survey.FunctionsScanned},
+                     {"with_rebar", Survey.FunctionsWithRebar},
+                     {"configuration_reads", Survey.ConfigurationReads},
+                     {"text", Inputs.Summary}}},
+                   {"short_functions", std::move(Short)},
+                   {"warnings", Inputs.Warnings},
+                   {"entry_status", Run.EntryStatus},
+                   {"violations", Run.Violations}};
+  if (Inputs.Explain != nullptr && Inputs.Explain->Firmware != nullptr) {
+    Document["firmware"] = FirmwareJson(*Inputs.Explain->Firmware, *Inputs.Explain->Apertures);
+  }
   // Replacement characters for anything not UTF-8, so that dumping never fails.
   return Document.dump(JSON_INDENT, ' ', false, json::error_handler_t::replace) + "\n";
 }
