@@ -37,7 +37,11 @@ void AppendRun(TextBuffer &Out, const Aperture &Run) {
   AppendText(Out, " (");
   AppendByteSize(Out, RangeBytes(Run.Range));
   AppendText(Out, ", ");
-  AppendByteSize(Out, Run.Free);
+  if (Run.Free == 0) {
+    AppendText(Out, "nothing");
+  } else {
+    AppendByteSize(Out, Run.Free);
+  }
   AppendText(Out, " free)");
 }
 

@@ -66,18 +66,18 @@ bool TakeLine(std::string_view Line, size_t Number, const std::string &Name, Fac
 
 } // namespace
 
-bool ReadDumpFacts(const std::string &Text, const std::string &Name, DumpFacts &Facts,
-                   std::string &Error) {
+namespace {
+
+// Reads the lines of Input, the dump Name, one at a time (the file is never held whole).
+bool ReadFactsStream(std::istream &Input, const std::string &Name, DumpFacts &Facts,
+                     std::string &Error) {
   auto Read = std::make_unique<FirmwareFacts>();
   FactsReader Reader = StartFactsReader(*Read);
   Frame Seen;
   size_t Number = 0;
-  for (size_t Start = 0; Start < Text.size();) {
-    size_t End = Text.find('\n', Start);
-    End = End == std::string::npos ? Text.size() : End;
-    const std::string_view Line(Text.data() + Start, End - Start);
+  std::string Line;
+  while (std::getline(Input, Line)) {
     ++Number;
-    Start = End + 1;
     if (Line.empty() || (Line.front() != '@' && Seen.EndLine == 0)) {
       continue;
     }
@@ -104,13 +104,19 @@ bool ReadDumpFacts(const std::string &Text, const std::string &Name, DumpFacts &
   return true;
 }
 
+} // namespace
+
+bool ReadDumpFacts(const std::string &Text, const std::string &Name, DumpFacts &Facts,
+                   std::string &Error) {
+  std::istringstream Input(Text);
+  return ReadFactsStream(Input, Name, Facts, Error);
+}
+
 bool ReadDumpFactsFile(const std::string &Path, DumpFacts &Facts, std::string &Error) {
   std::ifstream File(Path, std::ios::binary);
   if (!File) {
     Error = Path + ": cannot open: " + std::strerror(errno);
     return false;
   }
-  std::ostringstream Text;
-  Text << File.rdbuf();
-  return ReadDumpFacts(Text.str(), Path, Facts, Error);
+  return ReadFactsStream(File, Path, Facts, Error);
 }
