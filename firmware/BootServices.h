@@ -29,6 +29,9 @@ using EFI_LOCATE_HANDLE_BUFFER = EFI_STATUS(EFIAPI *)(EFI_LOCATE_SEARCH_TYPE Sea
                                                       UINTN *NoHandles, EFI_HANDLE **Buffer);
 // Busy-waits at least the given number of microseconds.
 using EFI_STALL = EFI_STATUS(EFIAPI *)(UINTN Microseconds);
+// Adds, replaces (same GUID) or removes (null Table) an entry of the system table's
+// configuration tables.
+using EFI_INSTALL_CONFIGURATION_TABLE = EFI_STATUS(EFIAPI *)(const EFI_GUID *Guid, void *Table);
 // Arms the watchdog for Timeout seconds (0 disarms it); the code and data go to its log entry.
 using EFI_SET_WATCHDOG_TIMER = EFI_STATUS(EFIAPI *)(UINTN Timeout, UINT64 WatchdogCode,
                                                     UINTN DataSize, const CHAR16 *WatchdogData);
@@ -60,7 +63,7 @@ struct EFI_BOOT_SERVICES {
   void *RegisterProtocolNotify;
   void *LocateHandle;
   void *LocateDevicePath;
-  void *InstallConfigurationTable;
+  EFI_INSTALL_CONFIGURATION_TABLE InstallConfigurationTable;
   void *LoadImage;
   void *StartImage;
   void *Exit;
@@ -88,6 +91,7 @@ static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePool) == 64);
 static_assert(offsetof(EFI_BOOT_SERVICES, FreePool) == 72);
 static_assert(offsetof(EFI_BOOT_SERVICES, InstallProtocolInterface) == 128);
 static_assert(offsetof(EFI_BOOT_SERVICES, HandleProtocol) == 152);
+static_assert(offsetof(EFI_BOOT_SERVICES, InstallConfigurationTable) == 192);
 static_assert(offsetof(EFI_BOOT_SERVICES, Stall) == 248);
 static_assert(offsetof(EFI_BOOT_SERVICES, SetWatchdogTimer) == 256);
 static_assert(offsetof(EFI_BOOT_SERVICES, LocateHandleBuffer) == 312);

@@ -26,6 +26,11 @@
 
 namespace {
 
+// Lines that lspci skips and rbar-survey reads apart from the dump (tools/source/DumpFacts):
+// the firmware's facts ("@root-bridge ...") and a report file's screen text ("# ...").
+constexpr char FACTS_LINE_START = '@';
+constexpr char SCREEN_LINE_START = '#';
+
 // Bytes on one hex line.
 constexpr size_t DUMP_BYTES_PER_LINE = 16;
 // Function sizes lspci prints: the standard header (-x), the conventional configuration space
@@ -174,6 +179,9 @@ private:
     }
     if (Line.front() == DECODED_LINE_START || Line.front() == DECODED_LINE_START_COPIED) {
       return SkipDecodedLine();
+    }
+    if (Line.front() == FACTS_LINE_START || Line.front() == SCREEN_LINE_START) {
+      return true;
     }
     std::string_view FirstWord = Line.substr(0, Line.find(' '));
     if (LooksLikeAddress(FirstWord)) {

@@ -12,6 +12,10 @@ images on a virtio FAT drive with a boot.scr (mkimage) that runs the chain-loade
 which gives it --load-options as its own (U-Boot's bootargs). bootefi shows no result of an
 image, which is why the chain-loader prints them.
 
+--firmware uefi: the --arch machine's own firmware (OVMF on q35, AAVMF on virt), with the
+folder made into a USB stick image as for secure-boot, which the firmware boots from its
+removable-media path.
+
 --firmware secure-boot: OVMF's secure-boot build on q35 with the snakeoil variable store
 (Secure Boot enforcing, the snakeoil test key in db), the folder made into a USB stick image by
 make-usb-image.sh, which OVMF boots from its removable-media path. The images are taken as
@@ -29,7 +33,7 @@ import tempfile
 
 import firmware_disk
 
-FIRMWARES = ("uboot", "secure-boot")
+FIRMWARES = ("uboot", "secure-boot", "uefi")
 
 # The chain-loader's lines (console escape codes removed, line ends made CR LF).
 CHAIN_LINE = re.compile(r"chain-load: (\\EFI\\rbar\\(\d)\.efi) (LoadImage|StartImage): (.*?)\r\n")
@@ -93,6 +97,9 @@ def add_arguments(parser):
                             "line, a key ends its countdown, it returns Aborted")
     group.add_argument("--expect-countdown", action="store_true",
                        help="with --boot-image: its countdown must show")
+    group.add_argument("--boot-wait", type=float, metavar="SEC",
+                       help="with --boot-image started in wait mode: the key comes SEC seconds "
+                            "after its wait line, and it must still be waiting then")
 
 
 def check_arguments(parser, arguments):
@@ -105,6 +112,8 @@ def check_arguments(parser, arguments):
     if arguments.chain_loader is None:
         if arguments.firmware != "secure-boot" or len(arguments.image) != 1:
             parser.error("without --chain-loader, --firmware secure-boot boots one --image")
+    if arguments.boot_wait is not None and not arguments.boot_image:
+        parser.error("--boot-wait needs --boot-image")
     if arguments.firmware == "secure-boot" and arguments.arch != "x86-64":
         parser.error("--firmware secure-boot is OVMF's, x86-64 only")
     if arguments.load_options and arguments.firmware != "uboot":
@@ -118,6 +127,10 @@ def check_platform(arguments, error):
         needs = [(firmware, UBOOT_PACKAGE)]
         if shutil.which("mkimage") is None:
             raise error(f"mkimage not found: install the Debian package {MKIMAGE_PACKAGE}")
+    elif arguments.firmware == "uefi":
+        qemu = arguments.platform.qemu
+        needs = [(path, arguments.platform.firmware_package)
+                 for path in (arguments.ovmf_code, arguments.ovmf_vars)]
     else:
         qemu = "qemu-system-x86_64"
         needs = [(SECURE_BOOT_CODE, "ovmf"), (SECURE_BOOT_VARS, "ovmf")]
@@ -216,6 +229,24 @@ def secure_boot_command(directory, folder, error):
             *USB_STICK, "-drive", f"if=none,id=stick,format=raw,file={stick}"]
 
 
+def uefi_command(arguments, directory, folder, error):
+    """Makes the USB stick image of the folder; returns the --arch machine's QEMU command with
+    its own firmware."""
+    stick = os.path.join(directory, "stick.img")
+    try:
+        firmware_disk.make_folder_disk(stick, folder)
+    except RuntimeError as failure:
+        raise error(str(failure)) from failure
+    variables = os.path.join(directory, "VARS.fd")
+    shutil.copyfile(arguments.ovmf_vars, variables)
+    platform = arguments.platform
+    return [platform.qemu, *platform.machine, "-nographic", "-no-reboot", "-net", "none",
+            "-serial", "mon:stdio",
+            "-drive", f"if=pflash,format=raw,readonly=on,file={arguments.ovmf_code}",
+            "-drive", f"if=pflash,format=raw,file={variables}",
+            *USB_STICK, "-drive", f"if=none,id=stick,format=raw,file={stick}"]
+
+
 def key_plan(runner, arguments):
     """The runner's key plan, which also quits QEMU once the boot manager has nothing left to
     boot when the stick holds the image itself."""
@@ -231,6 +262,8 @@ def key_plan(runner, arguments):
                 keys += QEMU_QUIT
             return keys
 
+    if arguments.boot_wait is not None:
+        return Plan(boot_key_at=runner.WAIT_LINE_BYTES, boot_key_delay=arguments.boot_wait)
     return Plan(boot_key_at=runner.BOOT_COUNTDOWN if arguments.boot_image else None)
 
 
@@ -290,7 +323,11 @@ def check_boot_image(runner, arguments, body, error):
     saved = runner.SAVE_LINE.match(countdown)
     if saved is not None:
         countdown = countdown[saved.end():]
-    if countdown:
+    if arguments.boot_wait is not None:
+        if countdown != runner.WAIT_LINE + runner.LINE_END:
+            raise error(f"no wait line after the count line and summary: {countdown!r}")
+        shown = ", waited for the key"
+    elif countdown:
         if not countdown.endswith(runner.LINE_END):
             raise error(f"the countdown line is not ended: {countdown!r}")
         line = countdown[:-len(runner.LINE_END)]
@@ -360,6 +397,12 @@ def check_run(runner, arguments, console, keys, error):
     first = arrival(console, keys, rb"chain-load: ")
     begun = arrival(console, keys, chain_line_bytes(len(arguments.image), "LoadImage"))
     ended = arrival(console, keys, chain_line_bytes(len(arguments.image), "StartImage"))
+    if arguments.boot_wait is not None:
+        waited = arrival(console, keys, re.escape(runner.WAIT_LINE_BYTES))
+        if keys.key_sent_at is None or ended < keys.key_sent_at:
+            raise error(f"the image returned {ended - waited:.1f} s after its wait line, before "
+                        "the key")
+        shown += f" {keys.key_sent_at - waited:.1f} s, returned after it"
     return (f"{name} {started.group(4)}, {len(lines)} report lines{shown}; first chain-loader "
             f"line after {first:.1f} s, the image ran {ended - begun:.2f} s")
 
@@ -383,6 +426,8 @@ def run(arguments, runner):
             folder = prepare_folder(directory, arguments)
             if arguments.firmware == "uboot":
                 command = uboot_command(arguments, folder, runner.RunError)
+            elif arguments.firmware == "uefi":
+                command = uefi_command(arguments, directory, folder, runner.RunError)
             else:
                 command = secure_boot_command(directory, folder, runner.RunError)
             keys = key_plan(runner, arguments)

@@ -37,14 +37,22 @@ void AppendRun(TextBuffer &Out, const Aperture &Run) {
   AppendText(Out, " (");
   AppendByteSize(Out, RangeBytes(Run.Range));
   AppendText(Out, ", ");
-  AppendByteSize(Out, Run.Free);
+  if (Run.Free == 0) {
+    AppendText(Out, "nothing");
+  } else {
+    AppendByteSize(Out, Run.Free);
+  }
   AppendText(Out, " free)");
 }
 
 // "has 24 GB free beside the BAR's 8 GB in use".
 void AppendRoom(TextBuffer &Out, const ApertureVerdict &Verdict) {
   AppendText(Out, " has ");
-  AppendByteSize(Out, Verdict.Run->Free);
+  if (Verdict.Run->Free == 0) {
+    AppendText(Out, "nothing");
+  } else {
+    AppendByteSize(Out, Verdict.Run->Free);
+  }
   AppendText(Out, " free");
   if (Verdict.CurrentInRun != 0) {
     AppendText(Out, " beside the BAR's ");

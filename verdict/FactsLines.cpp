@@ -171,9 +171,9 @@ FactsReader StartFactsReader(FirmwareFacts &Facts) {
 FactsLineKind ReadFactsLine(FactsReader &Reader, const char *Line, UINTN Length) {
   if (Length > 0 && Line[Length - 1] == '\n') {
     --Length;
-    if (Length > 0 && Line[Length - 1] == '\r') {
-      --Length;
-    }
+  }
+  if (Length > 0 && Line[Length - 1] == '\r') {
+    --Length;
   }
   if (Length == 0 || Line[0] != '@') {
     return FactsLineKind::NotFacts;

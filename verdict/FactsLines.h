@@ -45,7 +45,7 @@ struct FactsReader {
 // A reader filling Facts, which it clears.
 FactsReader StartFactsReader(FirmwareFacts &Facts);
 
-// Reads Line[0..Length) (its line end, LF or CR LF, may be included).
+// Reads Line[0..Length) (its line end, LF, CR LF or a CR alone, may be included).
 FactsLineKind ReadFactsLine(FactsReader &Reader, const char *Line, UINTN Length);
 
 // The "@" lines of Facts, each passed to Emit without a line end, in the order above: each root

@@ -2,14 +2,6 @@
 // memory-mapped I/O entries of the memory-space map.
 #include "verdict/FirmwareFacts.h"
 
-namespace {
-
-// Buses a root bridge of unknown range is taken to span.
-constexpr UINT8 FIRST_BUS = 0x00;
-constexpr UINT8 LAST_BUS = 0xFF;
-
-} // namespace
-
 void ClearFirmwareFacts(FirmwareFacts &Facts) {
   Facts.RootBridgeCount = 0;
   Facts.MemoryMap = MemoryMapState::NotGiven;
@@ -25,8 +17,8 @@ RootBridgeFacts *AddRootBridge(FirmwareFacts &Facts, UINT32 Segment, UINT8 BusFi
   }
   RootBridgeFacts &Bridge = Facts.RootBridges[Facts.RootBridgeCount++];
   Bridge.Segment = Segment;
-  Bridge.BusFirst = Known ? BusFirst : FIRST_BUS;
-  Bridge.BusLast = Known ? BusLast : LAST_BUS;
+  Bridge.BusFirst = BusFirst;
+  Bridge.BusLast = BusLast;
   Bridge.Known = Known;
   Bridge.AllocatedCount = 0;
   return &Bridge;

@@ -70,8 +70,9 @@ struct FirmwareFacts {
 // Empties Facts: no root bridge, map not given.
 void ClearFirmwareFacts(FirmwareFacts &Facts);
 
-// Adds a root bridge; Known false for one whose Configuration() failed or whose list was
-// malformed. Returns it, or null (Facts marked Overflow) when MAX_ROOT_BRIDGES are there.
+// Adds a root bridge of buses BusFirst to BusLast; Known false for one whose Configuration()
+// failed or whose list was malformed (its bus range then as the caller takes it, 00-ff when
+// nothing is known). Returns it, or null (Facts marked Overflow) when MAX_ROOT_BRIDGES are there.
 RootBridgeFacts *AddRootBridge(FirmwareFacts &Facts, UINT32 Segment, UINT8 BusFirst, UINT8 BusLast,
                                bool Known);
 

@@ -9,6 +9,7 @@
 // comes between its two lines. The last line is "chain-load: done".
 #include "driver/DriverGlobals.h"
 #include "print/ConsolePrint.h"
+#include "tests/firmware/ChainLoadPolicy.h"
 #include "tests/firmware/ChainLoadProtocols.h"
 
 namespace {
@@ -27,10 +28,6 @@ inline constexpr UINTN FILE_NODE_SIZE =
     sizeof(EFI_DEVICE_PATH_PROTOCOL) + (CHAIN_PATH_CHARS + 1) * sizeof(CHAR16);
 // Most nodes followed in the device's path; a path that does not end by then is refused.
 inline constexpr UINTN DEVICE_PATH_MAX_NODES = 64;
-
-// What each started image gets as load options when the chain-loader has none of its own: a
-// boot image then returns right after its report.
-inline constexpr CHAR16 DEFAULT_LOAD_OPTIONS[] = u"countdown=0";
 
 // The path of the image being loaded: the device's nodes, the file node, the end node.
 constinit UINT8 PathBuffer[DEVICE_PATH_ROOM + FILE_NODE_SIZE + sizeof(EFI_DEVICE_PATH_PROTOCOL)] =
@@ -140,6 +137,7 @@ void RunChain(UINTN PrefixSize, const void *Options, UINT32 OptionsSize) {
       Loaded->LoadOptions = Options;
       Loaded->LoadOptionsSize = OptionsSize;
     }
+    BeforeStartImage();
     Status = StartImage(Child, nullptr, nullptr);
     Print(u"chain-load: %s StartImage: %r\n", FilePath, Status);
   }
@@ -163,9 +161,9 @@ extern "C" EFI_STATUS EFIAPI ChainLoadEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *
     auto *Self = static_cast<EFI_LOADED_IMAGE_PROTOCOL *>(Interface);
     const UINTN PrefixSize = CopyOwnDevicePath(Self);
     if (PrefixSize != 0) {
-      const void *Options = DEFAULT_LOAD_OPTIONS;
-      UINT32 OptionsSize = sizeof(DEFAULT_LOAD_OPTIONS);
-      if (Self->LoadOptionsSize != 0) {
+      const void *Options = CHAIN_LOAD_POLICY.Options;
+      UINT32 OptionsSize = CHAIN_LOAD_POLICY.OptionsSize;
+      if (CHAIN_LOAD_POLICY.OwnOptionsWin && Self->LoadOptionsSize != 0) {
         Options = Self->LoadOptions;
         OptionsSize = Self->LoadOptionsSize;
       }

@@ -4,6 +4,7 @@
 // returns success), and with it the bridges' code and data.
 #include "firmware/BootServices.h"
 #include "firmware/SystemTable.h"
+#include "tests/firmware/FixtureFirmware.h"
 #include "tests/firmware/FixtureRootBridge.h"
 
 namespace {
@@ -23,6 +24,9 @@ inline constexpr UINT8 ACPI_GENERAL_FLAG_MIN_FIXED = 0x04;
 inline constexpr UINT8 ACPI_GENERAL_FLAG_MAX_FIXED = 0x08;
 // Offset of the end tag's checksum byte.
 inline constexpr UINTN ACPI_END_TAG_CHECKSUM = 1;
+// Type-specific flags of a memory descriptor: bits 2..1 say how it may be cached, 3
+// (prefetchable) the memory may be read ahead.
+inline constexpr UINT8 ACPI_MEMORY_PREFETCHABLE = 0x06;
 // Address granularity field of the memory descriptors.
 inline constexpr UINT64 ACPI_GRANULARITY_MEMORY32 = 32;
 inline constexpr UINT64 ACPI_GRANULARITY_MEMORY64 = 64;
@@ -54,20 +58,43 @@ UINT8 *WriteQwordDescriptor(UINT8 *At, UINT8 ResourceType, UINT64 Granularity, U
   return At + ACPI_QWORD_DESCRIPTOR_SIZE;
 }
 
-// Fills the bridge's descriptor list: I/O, 32-bit memory, the bus range when the image has
-// one, 64-bit memory, end tag (its checksum byte 0 means "not checked").
+// Writes the memory ranges the image's dump gives, each in its own descriptor.
+UINT8 *WriteAllocatedDescriptors(UINT8 *At, const FixtureBridgeImage &Image) {
+  for (UINTN Index = 0; Index < Image.AllocatedCount && Index < FIXTURE_MAX_ALLOCATED; ++Index) {
+    const FixtureAllocated &Range = Image.Allocated[Index];
+    UINT8 *Descriptor = At;
+    At = WriteQwordDescriptor(At, ACPI_ADDRESS_SPACE_TYPE_MEM,
+                              Range.Mem64 ? ACPI_GRANULARITY_MEMORY64 : ACPI_GRANULARITY_MEMORY32,
+                              Range.Base, Range.Limit);
+    if (Range.Prefetchable) {
+      Descriptor[ACPI_DESCRIPTOR_TYPE_FLAGS] = ACPI_MEMORY_PREFETCHABLE;
+    }
+  }
+  return At;
+}
+
+// Fills the bridge's descriptor list: I/O, then the memory ranges its dump gives or else the
+// fixed 32-bit window, the bus range when the image has one, the fixed 64-bit window when the
+// dump gives none, end tag (its checksum byte 0 means "not checked").
 void BuildDescriptors(FixtureRootBridge &Bridge) {
+  const FixtureBridgeImage &Image = *Bridge.Image;
   UINT8 *At = Bridge.Descriptors;
   At = WriteQwordDescriptor(At, ACPI_ADDRESS_SPACE_TYPE_IO, 0, FIXTURE_IO_MINIMUM,
                             FIXTURE_IO_MAXIMUM);
-  At = WriteQwordDescriptor(At, ACPI_ADDRESS_SPACE_TYPE_MEM, ACPI_GRANULARITY_MEMORY32,
-                            FIXTURE_MEMORY32_MINIMUM, FIXTURE_MEMORY32_MAXIMUM);
-  if (Bridge.Image->HasBusRange) {
-    At = WriteQwordDescriptor(At, ACPI_ADDRESS_SPACE_TYPE_BUS, 0, FIXTURE_BUS_MINIMUM,
-                              Bridge.Image->BusMaximum);
+  if (Image.HasAllocated) {
+    At = WriteAllocatedDescriptors(At, Image);
+  } else {
+    At = WriteQwordDescriptor(At, ACPI_ADDRESS_SPACE_TYPE_MEM, ACPI_GRANULARITY_MEMORY32,
+                              FIXTURE_MEMORY32_MINIMUM, FIXTURE_MEMORY32_MAXIMUM);
   }
-  At = WriteQwordDescriptor(At, ACPI_ADDRESS_SPACE_TYPE_MEM, ACPI_GRANULARITY_MEMORY64,
-                            FIXTURE_MEMORY64_MINIMUM, FIXTURE_MEMORY64_MAXIMUM);
+  if (Image.HasBusRange) {
+    At = WriteQwordDescriptor(At, ACPI_ADDRESS_SPACE_TYPE_BUS, 0, FIXTURE_BUS_MINIMUM,
+                              Image.BusMaximum);
+  }
+  if (!Image.HasAllocated) {
+    At = WriteQwordDescriptor(At, ACPI_ADDRESS_SPACE_TYPE_MEM, ACPI_GRANULARITY_MEMORY64,
+                              FIXTURE_MEMORY64_MINIMUM, FIXTURE_MEMORY64_MAXIMUM);
+  }
   At[ACPI_DESCRIPTOR_TAG] = ACPI_END_TAG_DESCRIPTOR;
   At[ACPI_END_TAG_CHECKSUM] = 0;
 }
@@ -146,5 +173,5 @@ extern "C" EFI_STATUS EFIAPI FixtureEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
       return Status;
     }
   }
-  return EFI_SUCCESS;
+  return InstallFixtureFirmwareFacts(ImageHandle, Services);
 }

@@ -42,10 +42,12 @@ constexpr FixtureFunction FIRST_FUNCTIONS[] = {
 
 // The images FixtureEntry installs: a bridge with buses 0..1, one without a bus range.
 extern const FixtureBridgeImage FixtureBridgeImages[] = {
-    {1, 1, FIRST_FUNCTIONS, 2},
-    {0, 0, nullptr, 0},
+    {1, 1, FIRST_FUNCTIONS, 2, 0, nullptr, 0},
+    {0, 0, nullptr, 0, 0, nullptr, 0},
 };
 extern const UINTN FixtureBridgeCount = 2;
+// No firmware facts: the bridges alone.
+extern const FixtureFirmwareFacts FixtureFacts = {0, nullptr, 0, 0};
 
 extern "C" EFI_STATUS EFIAPI FixtureEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
 

@@ -6,9 +6,9 @@
 #include "firmware/PciRootBridgeIo.h"
 #include "tests/firmware/FixtureImage.h"
 
-// Room for the resource descriptors of one bridge: I/O, 32-bit memory, bus numbers, 64-bit
-// memory, then the end tag.
-inline constexpr UINTN FIXTURE_DESCRIPTOR_COUNT = 4;
+// Room for the resource descriptors of one bridge: I/O, bus numbers, the memory ranges, then the
+// end tag.
+inline constexpr UINTN FIXTURE_DESCRIPTOR_COUNT = 2 + FIXTURE_MAX_ALLOCATED;
 inline constexpr UINTN FIXTURE_DESCRIPTOR_LIST_SIZE =
     FIXTURE_DESCRIPTOR_COUNT * ACPI_QWORD_DESCRIPTOR_SIZE + ACPI_END_TAG_SIZE;
 

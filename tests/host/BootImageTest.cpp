@@ -7,8 +7,10 @@
 #include "boot/BootCountdown.h"
 #include "boot/BootEntry.h"
 #include "boot/BootStatus.h"
+#include "boot/ReportOutput.h"
 #include "driver/DriverGlobals.h"
 #include "firmware/LoadedImage.h"
+#include "generated/RbarVersion.h"
 #include "tests/host/HostTestSupport.h"
 #include "tests/host/ScanMachines.h"
 
@@ -27,6 +29,9 @@ struct ScriptedKeyboard {
   uint64_t Now = 0;
   uint64_t Stalls = 0;
   uint64_t Reads = 0;
+  // SetWatchdogTimer calls that disarmed the watchdog, and those that did anything else.
+  uint64_t Disarms = 0;
+  uint64_t OtherWatchdogCalls = 0;
 };
 
 ScriptedKeyboard *ActiveKeyboard = nullptr;
@@ -55,14 +60,43 @@ EFI_STATUS EFIAPI ScriptedStall(UINTN Microseconds) {
   return EFI_SUCCESS;
 }
 
-// Puts Keyboard (or no keyboard) and its clock into Platform's tables.
+EFI_STATUS EFIAPI ScriptedSetWatchdogTimer(UINTN Timeout, UINT64, UINTN DataSize,
+                                           const CHAR16 *Data) {
+  const bool Disarm = Timeout == 0 && DataSize == 0 && Data == nullptr;
+  ++(Disarm ? ActiveKeyboard->Disarms : ActiveKeyboard->OtherWatchdogCalls);
+  return EFI_SUCCESS;
+}
+
+// A firmware without a compatibility support module.
+EFI_STATUS EFIAPI NoProtocolFound(const EFI_GUID *, void *, void **) {
+  return EFI_NOT_FOUND;
+}
+
+// Puts Keyboard (or no keyboard), its clock and the watchdog into Platform's tables.
 void Attach(HostPlatform &Platform, ScriptedKeyboard &Keyboard, bool WithKeyboard = true) {
   static_assert(offsetof(ScriptedKeyboard, Protocol) == 0);
   Keyboard.Protocol.ReadKeyStroke = ScriptedReadKeyStroke;
   ActiveKeyboard = &Keyboard;
   ActiveHostPlatform = &Platform;
   Platform.BootServices.Stall = ScriptedStall;
+  Platform.BootServices.SetWatchdogTimer = ScriptedSetWatchdogTimer;
+  Platform.BootServices.LocateProtocol = NoProtocolFound;
   Platform.SystemTable.ConIn = WithKeyboard ? &Keyboard.Protocol : nullptr;
+}
+
+// The count line of a survey that found nothing.
+const std::string EMPTY_COUNT_LINE = std::string("rbar-survey ") + RBAR_VERSION +
+                                     ": 0 root bridges, 0 functions scanned, 0 with Resizable "
+                                     "BAR\r\n";
+
+// What the console shows after the facts block (up to its empty line).
+std::string AfterFacts(const std::string &Console) {
+  const std::string Start =
+      std::string("rbar-survey ") + RBAR_VERSION + ", before the operating system\r\n";
+  const size_t End = Console.find("\r\n\r\n");
+  EXPECT_TRUE(Console.starts_with(Start)) << Console;
+  EXPECT_NE(End, std::string::npos) << Console;
+  return End == std::string::npos ? Console : Console.substr(End + 4);
 }
 
 // The seconds shown by the countdown, in order.
@@ -77,6 +111,8 @@ std::vector<uint32_t> Ticks(const std::string &Console) {
 }
 
 constexpr uint64_t SECOND = 1000000;
+// Dwords of the header read of each present function.
+constexpr size_t HEADER_DWORDS = 16;
 constexpr uint64_t POLL = KEY_POLL_MICROSECONDS;
 const std::vector<uint32_t> FULL_COUNTDOWN = {5, 4, 3, 2, 1};
 
@@ -135,10 +171,12 @@ TEST(BootCountdownTest, TicksEndAndTimeHeldOnEachKeyboard) {
     const std::string Console = Platform.ConsoleText();
     EXPECT_EQ(Ticks(Console), Row.Ticks);
     EXPECT_EQ(Keyboard.Now, Row.Held);
-    // One line: the count, then the countdown line, ended once.
-    EXPECT_TRUE(Console.starts_with("rbar-survey: 0 functions with a Resizable BAR found\r\n"))
-        << Console;
+    // After the facts, one line: the count, then the countdown line, ended once; the watchdog
+    // disarmed before the countdown and never armed.
+    EXPECT_TRUE(AfterFacts(Console).starts_with(EMPTY_COUNT_LINE)) << Console;
     EXPECT_TRUE(Console.ends_with("continue now.\r\n")) << Console;
+    EXPECT_GE(Keyboard.Disarms, 1U);
+    EXPECT_EQ(Keyboard.OtherWatchdogCalls, 0U);
     if (Row.Endless) {
       EXPECT_EQ(Keyboard.Reads, PENDING_KEYS_LIMIT + 1);
     }
@@ -169,36 +207,81 @@ TEST(BootCountdownTest, SurveyIsTheDriversOwn) {
   Attach(Boot, Keyboard);
   EXPECT_EQ(BootEntry(Boot.ImageHandle, &Boot.SystemTable), BOOT_OPTION_GO_ON_STATUS);
 
-  ASSERT_EQ(BootBridge.Reads.size(), DriverBridge.Reads.size());
+  // Less the header of each present function (dwords 0x00 to 0x3C, read once for the
+  // verdicts), the reads are the driver's, in its order.
+  std::vector<PciReadRecord> Survey;
+  size_t Headers = 0;
   for (size_t Index = 0; Index < BootBridge.Reads.size(); ++Index) {
-    EXPECT_EQ(BootBridge.Reads[Index].Address, DriverBridge.Reads[Index].Address) << Index;
-    EXPECT_EQ(BootBridge.Reads[Index].Width, DriverBridge.Reads[Index].Width) << Index;
+    bool Header = Index + HEADER_DWORDS <= BootBridge.Reads.size();
+    for (size_t Dword = 0; Header && Dword < HEADER_DWORDS; ++Dword) {
+      const auto &Read = BootBridge.Reads[Index + Dword];
+      Header = Read.Width == EfiPciWidthUint32 &&
+               Read.Address == (BootBridge.Reads[Index].Address & ~UINT64{0xFF}) + 4 * Dword;
+    }
+    if (Header) {
+      ++Headers;
+      Index += HEADER_DWORDS - 1;
+    } else {
+      Survey.push_back(BootBridge.Reads[Index]);
+    }
   }
-  // Less the annotation's lines (function headers, sizes in words), the console is the report.
+  const size_t Functions = BuildImage(Machine).size();
+  EXPECT_EQ(Headers, Functions);
+  ASSERT_EQ(Survey.size(), DriverBridge.Reads.size());
+  for (size_t Index = 0; Index < Survey.size(); ++Index) {
+    EXPECT_EQ(Survey[Index].Address, DriverBridge.Reads[Index].Address) << Index;
+    EXPECT_EQ(Survey[Index].Width, DriverBridge.Reads[Index].Width) << Index;
+  }
+  // Less the facts and the annotation's lines (function headers, sizes in words, verdicts), the
+  // console is the report, then the count line, the summary (a row for each BAR line) and the
+  // countdown.
   static const std::regex Annotation("[0-9a-f]{4}:[0-9a-f]{2}:[0-9a-f]{2}\\.[0-7] "
-                                     "[0-9a-f]{4}:[0-9a-f]{4}\r\n|  [^\r]* -> [^\r]*\r\n");
-  EXPECT_EQ(std::regex_replace(Boot.ConsoleText(), Annotation, ""),
-            Report + "rbar-survey: 4 functions with a Resizable BAR found\r\n"
-                     "\rBoot continues in 5 s; press any key to continue now.\r\n");
+                                     "[0-9a-f]{4}:[0-9a-f]{4}\r\n|  [^\r]* -> [^\r]*\r\n|"
+                                     "  verdict: [^\r]*\r\n(?:    [^\r]*\r\n)*");
+  const std::string Shown = std::regex_replace(AfterFacts(Boot.ConsoleText()), Annotation, "");
+  const std::string CountLine = std::string("rbar-survey ") + RBAR_VERSION + ": 1 root bridge, " +
+                                std::to_string(Functions) +
+                                " functions scanned, 4 with Resizable BAR\r\n";
+  ASSERT_TRUE(Shown.starts_with(Report + CountLine + "Summary: ")) << Shown;
+  static const std::regex SummaryRow("\r\n0000:[0-9a-f]{2}:[0-9a-f]{2}\\.[0-7] [0-9a-f]{4}:"
+                                     "[0-9a-f]{4} BAR [0-5] +[^\r]* -> [^\r]* [a-z0-9-]+");
+  const std::string Table = Shown.substr(Report.size() + CountLine.size());
+  static const std::regex BarLine("(^|\n)BAR [0-5] RBAR CURRENT");
+  EXPECT_EQ(std::distance(std::sregex_iterator(Table.begin(), Table.end(), SummaryRow),
+                          std::sregex_iterator()),
+            std::distance(std::sregex_iterator(Report.begin(), Report.end(), BarLine),
+                          std::sregex_iterator()))
+      << Table;
+  EXPECT_TRUE(Shown.ends_with("\r\n\rBoot continues in 5 s; press any key to continue now.\r\n"))
+      << Shown;
   EXPECT_TRUE(Driver.Check().empty());
   EXPECT_TRUE(Boot.Check().empty());
 }
 
-// The count line, singular for one function.
-TEST(BootCountdownTest, CountLineAgreesWithItsNumber) {
-  const std::pair<UINT32, const char *> Rows[] = {
-      {0, "rbar-survey: 0 functions with a Resizable BAR found\r\n"},
-      {1, "rbar-survey: 1 function with a Resizable BAR found\r\n"},
-      {2, "rbar-survey: 2 functions with a Resizable BAR found\r\n"},
-      {4294967295U, "rbar-survey: 4294967295 functions with a Resizable BAR found\r\n"},
+// The count line: the version, then each count with its noun, singular for one.
+TEST(BootCountdownTest, CountLineAgreesWithItsNumbers) {
+  struct Row {
+    SurveyCounts Counts;
+    UINT32 Rebar;
+    const char *Line;
   };
-  for (const auto &[Count, Line] : Rows) {
+  const Row Rows[] = {
+      {{0, 0}, 0, ": 0 root bridges, 0 functions scanned, 0 with Resizable BAR\r\n"},
+      {{1, 1}, 1, ": 1 root bridge, 1 function scanned, 1 with Resizable BAR\r\n"},
+      {{2, 40}, 19, ": 2 root bridges, 40 functions scanned, 19 with Resizable BAR\r\n"},
+      // Wider than the console: broken at the space before the last word that fits.
+      {{1, 4294967295U},
+       4294967295U,
+       ": 1 root bridge, 4294967295 functions scanned, 4294967295 with\r\n    Resizable BAR\r\n"},
+  };
+  for (const Row &Case : Rows) {
     HostPlatform Platform;
     ActiveHostPlatform = &Platform;
     SystemTable = &Platform.SystemTable;
     BootServices = &Platform.BootServices;
-    PrintRebarFunctionCount(Count);
-    EXPECT_EQ(Platform.ConsoleText(), Line);
+    StartReportOutput(&Platform.Console, nullptr, false);
+    PrintCountLine(Case.Counts, Case.Rebar);
+    EXPECT_EQ(Platform.ConsoleText(), std::string("rbar-survey ") + RBAR_VERSION + Case.Line);
   }
   SystemTable = nullptr;
   BootServices = nullptr;
@@ -265,9 +348,11 @@ TEST(BootWaitTest, WaitsForAKeyOrFallsBackToTheCountdown) {
     Platform.BootServices.HandleProtocol = HandleProtocolWithWaitImage;
 
     EXPECT_EQ(BootEntry(Platform.ImageHandle, &Platform.SystemTable), BOOT_OPTION_GO_ON_STATUS);
-    EXPECT_EQ(Platform.ConsoleText(),
-              "rbar-survey: 0 functions with a Resizable BAR found\r\n" + Row.Tail);
+    EXPECT_EQ(AfterFacts(Platform.ConsoleText()), EMPTY_COUNT_LINE + Row.Tail);
     EXPECT_EQ(Keyboard.Now, Row.Held);
+    // A minute's wait outlasts no watchdog: it was disarmed before it, and never armed.
+    EXPECT_GE(Keyboard.Disarms, 1U);
+    EXPECT_EQ(Keyboard.OtherWatchdogCalls, 0U);
   }
 }
 

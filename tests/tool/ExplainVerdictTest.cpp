@@ -2,9 +2,7 @@
 // arithmetic at its edges, BAR register decoding and /proc/iomem parsing.
 #include <gtest/gtest.h>
 
-#include "tools/explain/BarPlacement.h"
-#include "tools/explain/BridgePath.h"
-#include "tools/explain/ExplainVerdict.h"
+#include "tools/explain/EngineViews.h"
 #include "tools/source/IomemWindows.h"
 
 namespace {
@@ -193,12 +191,12 @@ TEST(ExplainVerdict, RulesInOrder) {
     Facts.Placement.Address = Row.Address;
     Facts.Size = Row.Size;
     for (const BridgeWindow &Step : Row.Path) {
-      PathBridge Bridge;
-      Bridge.Window = Step;
-      Facts.Path.push_back(Bridge);
+      Facts.Path.Steps[Facts.Path.Count++].Window = Step;
     }
     Facts.RootWindowsKnown = Row.RootKnown;
-    Facts.RootWindows = Row.Root;
+    for (const BusWindow &Root : Row.Root) {
+      Facts.RootWindows[Facts.RootWindowCount++] = {Root.Start, Root.End};
+    }
     const Verdict Judged = JudgeProposal(Facts);
     EXPECT_EQ(VerdictToken(Judged.Kind), std::string(VerdictToken(Row.Expected))) << Row.Case;
     EXPECT_EQ(Judged.Bridge, Row.Bridge) << Row.Case;

@@ -2,7 +2,8 @@
 """Makes the explain-*.dump fixtures by patching the real-device dumps beside this script:
 BAR registers, bridge bus numbers and memory windows are set to what firmware programs on
 such machines, functions are dropped, and the switch fixture gains its switch ports as copies
-of the root port with the IDs and port type of a Navi 10 card's own switch. Run it from
+of the root port with the IDs and port type of a Navi 10 card's own switch. The aperture-*
+fixtures add the firmware's facts ("@" lines) of a root bridge and its memory-space map. Run it from
 anywhere; it rewrites the fixtures in place (their expected outputs are kept by hand).
 
   make-explain-fixtures.py [--check]   with --check, only compare and exit 1 on a difference
@@ -38,8 +39,9 @@ def read_dump(name):
     return functions
 
 
-def write_dump(functions):
-    lines = []
+def write_dump(functions, facts=()):
+    """The dump text: the firmware's facts lines first, then each function."""
+    lines = list(facts)
     for address, description, data in functions:
         lines.append("%s %s" % (address, description))
         for offset in range(0, len(data), LINE_BYTES):
@@ -186,12 +188,63 @@ def root_bus():
     return functions
 
 
+def lone_card(bar_address):
+    """The RTX 4090 of the root-port fixture alone on its root bus: the root port is dropped,
+    so the host bridge's aperture decides; BAR 1 (256 MB, proposed 32 GB) at bar_address."""
+    functions = [f for f in read_dump("workstation.dump") if f[0] in ("01:00.0", "01:00.1")]
+    set_bars(pick(functions, "01:00.0")[2], [(0, "32", 0xF6000000), (1, "64p", bar_address),
+                                             (3, "64p", bar_address + 0x10000000),
+                                             (5, "io", 0xE000)])
+    set_bars(pick(functions, "01:00.1")[2], [(0, "32", 0xF7080000)])
+    return functions
+
+
+def facts(allocated, mmio):
+    """Firmware facts lines: one root bridge of buses 00-ff with its allocated ranges
+    (base, limit, kind), then a memory-space map of (base, limit, state) entries."""
+    lines = ["@root-bridge 0000 00-ff"]
+    lines += ["@allocated %016x-%016x %s" % entry for entry in allocated]
+    lines.append("@memory-space-map")
+    lines += ["@mmio %016x-%016x %s" % entry for entry in mmio]
+    return lines
+
+
+BELOW_4G_ALLOCATED = (0xF6000000, 0xF70FFFFF, "mem32")
+BELOW_4G_MMIO = [(0xF6000000, 0xF70FFFFF, "allocated"), (0xF7100000, 0xFBFFFFFF, "free")]
+
+
+def aperture_room():
+    """A 64-bit aperture of 64 GB holding the card's 288 MB: room for 32 GB."""
+    return lone_card(0x4000000000), facts(
+        [BELOW_4G_ALLOCATED, (0x4000000000, 0x4011FFFFFF, "mem64 prefetchable")],
+        BELOW_4G_MMIO + [(0x4000000000, 0x4011FFFFFF, "allocated"),
+                         (0x4012000000, 0x4FFFFFFFFF, "free")])
+
+
+def aperture_no_room():
+    """A 64-bit aperture of 16 GB: too small for 32 GB, however it is used."""
+    return lone_card(0x4000000000), facts(
+        [BELOW_4G_ALLOCATED, (0x4000000000, 0x4011FFFFFF, "mem64 prefetchable")],
+        BELOW_4G_MMIO + [(0x4000000000, 0x4011FFFFFF, "allocated"),
+                         (0x4012000000, 0x43FFFFFFFF, "free")])
+
+
+def aperture_below_4g():
+    """Everything placed below 4 GB and no memory-mapped I/O above it: Above 4G decoding off."""
+    return lone_card(0xE0000000), facts(
+        [BELOW_4G_ALLOCATED, (0xE0000000, 0xF1FFFFFF, "mem32 prefetchable")],
+        [(0xE0000000, 0xF1FFFFFF, "allocated")] + BELOW_4G_MMIO)
+
+
 FIXTURES = {
     "explain-root-port": root_port,
     "explain-switch": switch,
     "explain-32bit-window": window_32bit,
     "explain-disabled-window": disabled_window,
     "explain-root-bus": root_bus,
+    "aperture-room": aperture_room,
+    "aperture-no-room": aperture_no_room,
+    "aperture-below-4g": aperture_below_4g,
 }
 
 
@@ -200,7 +253,8 @@ def main():
     differ = []
     for name, make in FIXTURES.items():
         path = os.path.join(HERE, name + ".dump")
-        text = write_dump(make())
+        made = make()
+        text = write_dump(*made) if isinstance(made, tuple) else write_dump(made)
         if check:
             with open(path, encoding="ascii") as file:
                 if file.read() != text:

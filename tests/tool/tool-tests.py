@@ -233,7 +233,9 @@ def test_lspci(tool, dump):
 # Lines that --explain adds after a BAR line's sizes in words: at its largest size, kind, path
 # tree, sharers, verdict.
 EXPLANATION_LINE = re.compile(r"  (BAR \d+ already has its largest size|BAR \d+: |path:$"
-                              r"|shares the window of |verdict: )|    ")
+                              r"|shares the window of |verdict: )|    "
+                              r"|root bridge [0-9a-f]{4,} buses |apertures the memory-space map "
+                              r"|  (32-bit aperture|64-bit aperture|no memory window|apertures unkn)")
 VERDICTS = {"fits", "window-too-small", "window-32-bit", "bar-32-bit", "placed-below-4g",
             "root-bus", "unknown-bar"}
 LSPCI_WINDOW = re.compile(r"\t(Memory|Prefetchable memory) behind bridge: (?:([0-9a-f]+)-([0-9a-f]+) "
@@ -354,6 +356,10 @@ def test_json(tool, dump):
 
 # Malformed dumps: (case, file text, message after "rbar-survey: ").
 ONE_LINE = " 00" * 16
+# A whole function of 64 bytes, to follow the facts lines of the cases below.
+HOST_BRIDGE = "00:00.0 Host bridge\n" + "".join("%02x:%s\n" % (offset, ONE_LINE)
+                                               for offset in range(0, 64, 16))
+
 MALFORMED_DUMPS = [
     ("truncated function", "00:00.0 Host bridge\n" + "".join(
         "%02x:%s\n" % (offset, ONE_LINE) for offset in range(0, 48, 16)),
@@ -367,6 +373,17 @@ MALFORMED_DUMPS = [
     ("function listed twice", ("00:00.0 Host bridge\n" + "".join(
         "%02x:%s\n" % (offset, ONE_LINE) for offset in range(0, 64, 16)) + "\n") * 2,
      "bad.dump:7: function 00:00.0 already listed at line 1"),
+    ("report file cut short", "@rbar-survey-report 1\r\n# rbar-survey 1.0.0\r\n" + HOST_BRIDGE,
+     'bad.dump: the report file has no end marker line "@end": it was not saved whole'),
+    ("text after the end marker", "@rbar-survey-report 1\n@end\n" + HOST_BRIDGE,
+     'bad.dump:3: a line after the report file\'s end marker "@end"'),
+    ("aperture line that does not parse", "@memory-space-map\n@mmio 00000040-zz free\n" + HOST_BRIDGE,
+     'bad.dump:2: firmware facts line not understood: "@mmio 00000040-zz free" '
+     "(see rbar-survey(1), FIRMWARE FACTS)"),
+    ("allocated range before its root bridge",
+     "@allocated 00000000c0000000-00000000c0ffffff mem32\n" + HOST_BRIDGE,
+     'bad.dump:1: firmware facts line not understood: '
+     '"@allocated 00000000c0000000-00000000c0ffffff mem32" (see rbar-survey(1), FIRMWARE FACTS)'),
 ]
 
 # Command lines: (case, arguments, status, text that standard error must hold).

@@ -15,6 +15,7 @@
 #include "tools/render/JsonReport.h"
 #include "tools/render/MetricsReport.h"
 #include "tools/render/TextReport.h"
+#include "tools/source/DumpFacts.h"
 #include "tools/source/LibpciImage.h"
 #include "tools/survey/PreviewRun.h"
 #include "tools/survey/ReadCompleteness.h"
@@ -52,8 +53,10 @@ std::string CommandLine(int Count, char **Arguments) {
   return Line;
 }
 
-// Reads the preview image from the dump files or from this machine; false after naming a fault.
-bool ReadImage(const PreviewOptions &Options, PreviewImage &Image) {
+// Reads the preview image from the dump files or from this machine, and the firmware's facts a
+// dump holds; false after naming a fault. A fault of the facts (a report file cut short among
+// them) is named before any fault of the dump.
+bool ReadImage(const PreviewOptions &Options, PreviewImage &Image, DumpFacts &Facts) {
   if (Options.DumpFiles.empty()) {
     std::vector<std::string> Warnings;
     ReadMachineImage(Image, Warnings);
@@ -68,7 +71,17 @@ bool ReadImage(const PreviewOptions &Options, PreviewImage &Image) {
   for (const std::string &File : Options.DumpFiles) {
     PreviewImage Read;
     std::string Error;
-    if (!ReadDumpImage(File, Read, Error) || !MergeIntoImage(Image, std::move(Read), Error)) {
+    std::string StdinText;
+    const bool Parsed = ReadDumpImage(File, Read, Error, &StdinText);
+    std::string FactsError;
+    const bool FactsRead = File == PREVIEW_STDIN_ARGUMENT
+                               ? ReadDumpFacts(StdinText, PREVIEW_STDIN_NAME, Facts, FactsError)
+                               : ReadDumpFactsFile(File, Facts, FactsError);
+    if (!FactsRead) {
+      PrintMessage(FactsError);
+      return false;
+    }
+    if (!Parsed || !MergeIntoImage(Image, std::move(Read), Error)) {
       PrintMessage(Error);
       return false;
     }
@@ -97,7 +110,8 @@ int main(int Count, char **Arguments) {
   }
 
   PreviewImage Image;
-  if (!ReadImage(Options, Image)) {
+  DumpFacts Facts;
+  if (!ReadImage(Options, Image, Facts)) {
     return PREVIEW_EXIT_USAGE;
   }
 
@@ -121,6 +135,11 @@ int main(int Count, char **Arguments) {
   // the root buses' ranges.
   ExplainSources Sources;
   Sources.Image = &Image;
+  Sources.Headers = MakeImageHeaders(Image);
+  if (Facts.Given) {
+    Sources.Firmware = Facts.Facts.get();
+    Sources.Apertures = Facts.Apertures.get();
+  }
   MachineBarSizes Sizes;
   if (Options.Explain && Options.DumpFiles.empty()) {
     Sizes = ReadMachineBarSizes();

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "tools/survey/RebarEntries.h"
+#include "verdict/VerdictLine.h"
 
 namespace {
 
@@ -41,25 +42,25 @@ BarExplanation ExplainBar(const ExplainSources &Sources, const PreviewFunction &
   Explanation.Line = Line;
   Explanation.CurrentSize = SizeIndexBytes(Line.Current);
   ProposalFacts &Facts = Explanation.Facts;
-  Facts.Bar = Line.Bar;
-  Facts.Placement = DecodeBar(Function.Config, Line.Bar);
-  Facts.Size = SizeIndexBytes(Line.Proposed);
-  if (IsMemoryBar(Facts.Placement.Kind)) {
-    Facts.Path = FindBridgePath(*Sources.Image, Explanation.Key, Facts.Placement.Prefetchable);
-  }
-  Facts.Domain = Explanation.Key.Domain;
-  Facts.RootBus = RootBusOf(Facts.Path, Explanation.Key);
+  const UINT32 Numbers[BAR_LINE_NUMBERS] = {Line.Bar, Line.Current, Line.Highest, Line.Proposed};
+  GatherProposalFacts(AsFunctionList(Sources.Headers), HeaderOf(Sources.Headers, Function), Numbers,
+                      {Sources.Firmware, Sources.Apertures}, Facts);
   Facts.OnMachine = Sources.Sizes != nullptr;
   Facts.RootWindowsKnown = Sources.BusWindowsKnown;
   for (const BusWindow &Window : Sources.BusWindows) {
-    if (Window.Domain == Facts.Domain && Window.Bus == Facts.RootBus) {
-      Facts.RootWindows.push_back(Window);
+    if (Window.Domain == Facts.Domain && Window.Bus == Facts.RootBus &&
+        Facts.RootWindowCount < MAX_ROOT_WINDOWS) {
+      Facts.RootWindows[Facts.RootWindowCount++] = {Window.Start, Window.End};
     }
   }
   Explanation.Judged = JudgeProposal(Facts);
-  if (!Facts.Path.empty()) {
-    for (const WindowSharer &Sharer :
-         FindWindowSharers(*Sources.Image, Explanation.Key, Facts.Bar, Facts.Path.back())) {
+  for (UINTN Step = 0; Step < Facts.Path.Count; ++Step) {
+    Explanation.PathFunctions.push_back(
+        &FunctionOf(Sources.Headers, Facts.Path.Steps[Step].Bridge));
+  }
+  if (Facts.Path.Count != 0) {
+    for (const WindowSharer &Sharer : FindWindowSharers(*Sources.Image, Explanation.Key, Facts.Bar,
+                                                        Facts.Path.Steps[Facts.Path.Count - 1])) {
       Explanation.Sharers.push_back({Sharer, KnownBarSize(Sources, *Sharer.Function, Sharer.Bar)});
     }
   }

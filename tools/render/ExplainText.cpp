@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "tools/render/FirmwareText.h"
 #include "tools/render/TextReport.h"
 #include "tools/source/ConfigRegisters.h"
 
@@ -76,10 +77,12 @@ void AddPathLines(const BarExplanation &Explanation, const PreviewFunction &Func
   Lines.push_back(std::string(LINE_INDENT) + "path:");
   Lines.push_back(TREE_ROOT_INDENT + std::string(Root));
   std::string Indent = TREE_FIRST_INDENT;
-  for (const PathBridge &Step : Facts.Path) {
-    Lines.push_back(Indent + "\\-" + SlotText(Step.Bridge->Config) + "-" +
+  for (UINTN Index = 0; Index < Facts.Path.Count; ++Index) {
+    const PathBridge &Step = Facts.Path.Steps[Index];
+    const ConfigFunction &Bridge = Explanation.PathFunctions[Index]->Config;
+    Lines.push_back(Indent + "\\-" + SlotText(Bridge) + "-" +
                     BusRangeText(Step.Secondary, Step.Subordinate) + " " +
-                    FormatFunctionIds(Step.Bridge->Config) + "  " + WindowText(Step.Window) + ": " +
+                    FormatFunctionIds(Bridge) + "  " + WindowText(Step.Window) + ": " +
                     WindowMark(Step.Window, Facts.Size));
     Indent += TREE_STEP;
   }
@@ -115,7 +118,7 @@ std::vector<std::string> ExplanationLines(const BarExplanation &Explanation) {
   }
   if (!Explanation.Sharers.empty()) {
     Lines.push_back(std::string(LINE_INDENT) + "shares the window of " +
-                    FormatFunctionAddress(KeyOf(*Facts.Path.back().Bridge)) + " with:");
+                    FormatFunctionAddress(KeyOf(*Explanation.PathFunctions.back())) + " with:");
     for (const SharerFacts &Sharer : Explanation.Sharers) {
       const PreviewFunction &Other = *Sharer.Sharer.Function;
       std::string Line =
@@ -133,7 +136,14 @@ std::vector<std::string> ExplanationLines(const BarExplanation &Explanation) {
 
 std::string RenderExplainedReport(const std::vector<ConsoleWrite> &Writes,
                                   const ExplainSources &Sources) {
-  return RenderReport(Writes, *Sources.Image, true,
+  std::string Facts;
+  if (Sources.Firmware != nullptr) {
+    for (const std::string &Line : FirmwareApertureLines(*Sources.Firmware, *Sources.Apertures)) {
+      Facts += Line + "\n";
+    }
+  }
+  return Facts +
+         RenderReport(Writes, *Sources.Image, true,
                       [&](const FunctionKey &Key, const BarLine &Bar) -> std::vector<std::string> {
                         const PreviewFunction *Function = FindFunction(*Sources.Image, Key);
                         if (Function == nullptr) {

@@ -12,6 +12,6 @@
 std::vector<std::string> ExplanationLines(const BarExplanation &Explanation);
 
 // The annotated report (as RenderReport gives it) with each BAR line's explanation after its
-// sizes in words.
+// sizes in words, after the root bridges' apertures when the firmware's facts were given.
 std::string RenderExplainedReport(const std::vector<ConsoleWrite> &Writes,
                                   const ExplainSources &Sources);

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tools/render/FirmwareText.h"
 #include "tools/source/ConfigRegisters.h"
 #include "tools/survey/SurveyFacts.h"
 
@@ -34,17 +35,19 @@ json BridgeJson(const ConfigFunction &Bridge) {
   return {{"primary_bus", ReadConfig8(Bridge, PCI_BRIDGE_PRIMARY_BUS)},
           {"secondary_bus", ReadConfig8(Bridge, PCI_BRIDGE_SECONDARY_BUS)},
           {"subordinate_bus", ReadConfig8(Bridge, PCI_BRIDGE_SUBORDINATE_BUS)},
-          {"memory_window", WindowJson(MemoryWindow(Bridge))},
-          {"prefetchable_window", WindowJson(PrefetchableWindow(Bridge))}};
+          {"memory_window", WindowJson(MemoryWindow(HeaderView(Bridge, 0)))},
+          {"prefetchable_window", WindowJson(PrefetchableWindow(HeaderView(Bridge, 0)))}};
 }
 
 // The explanation of one BAR line.
 json ExplanationJson(const BarExplanation &Explanation) {
   const ProposalFacts &Facts = Explanation.Facts;
   json Path = json::array();
-  for (const PathBridge &Step : Facts.Path) {
-    Path.push_back({{"bridge", FormatFunctionAddress(KeyOf(*Step.Bridge))},
-                    {"ids", FormatFunctionIds(Step.Bridge->Config)},
+  for (UINTN Index = 0; Index < Facts.Path.Count; ++Index) {
+    const PathBridge &Step = Facts.Path.Steps[Index];
+    const PreviewFunction &Bridge = *Explanation.PathFunctions[Index];
+    Path.push_back({{"bridge", FormatFunctionAddress(KeyOf(Bridge))},
+                    {"ids", FormatFunctionIds(Bridge.Config)},
                     {"secondary_bus", Step.Secondary},
                     {"subordinate_bus", Step.Subordinate},
                     {"window", WindowJson(Step.Window)},
@@ -77,17 +80,21 @@ json ExplanationJson(const BarExplanation &Explanation) {
                  {"verdict_bridge", nullptr},
                  {"aperture", ApertureToken(Explanation.Judged.Aperture)},
                  {"verdict_text", VerdictText(Explanation.Judged, Facts)}};
+  if (Facts.Firmware.Answer != ApertureAnswer::NotGiven) {
+    Object["firmware_aperture"] = FirmwareAnswerJson(Explanation);
+  }
   if (Facts.RootWindowsKnown) {
     json Windows = json::array();
-    for (const BusWindow &Window : Facts.RootWindows) {
-      Windows.push_back({{"start", Window.Start}, {"end", Window.End}});
+    for (UINTN Index = 0; Index < Facts.RootWindowCount; ++Index) {
+      Windows.push_back(
+          {{"start", Facts.RootWindows[Index].Base}, {"end", Facts.RootWindows[Index].Limit}});
     }
     Object["root_windows"] = std::move(Windows);
   }
   const VerdictKind Kind = Explanation.Judged.Kind;
   if (Kind == VerdictKind::WindowTooSmall || Kind == VerdictKind::Window32Bit) {
     Object["verdict_bridge"] =
-        FormatFunctionAddress(KeyOf(*Facts.Path[Explanation.Judged.Bridge].Bridge));
+        FormatFunctionAddress(KeyOf(*Explanation.PathFunctions[Explanation.Judged.Bridge]));
   }
   return Object;
 }
@@ -155,19 +162,22 @@ std::string RenderJsonReport(const ReportInputs &Inputs) {
                      {"express", Function.Express},
                      {"source", Function.Source.empty() ? json(nullptr) : json(Function.Source)}});
   }
-  const json Document = {{"schema", JSON_SCHEMA_VERSION},
-                         {"report", ReportTextLines(Run)},
-                         {"functions", std::move(Functions)},
-                         {"summary",
-                          {{"root_bridges", Survey.RootBridges},
-                           {"functions_scanned", Survey.FunctionsScanned},
-                           {"with_rebar", Survey.FunctionsWithRebar},
-                           {"configuration_reads", Survey.ConfigurationReads},
-                           {"text", Inputs.Summary}}},
-                         {"short_functions", std::move(Short)},
-                         {"warnings", Inputs.Warnings},
-                         {"entry_status", Run.EntryStatus},
-                         {"violations", Run.Violations}};
+  json Document = {{"schema", JSON_SCHEMA_VERSION},
+                   {"report", ReportTextLines(Run)},
+                   {"functions", std::move(Functions)},
+                   {"summary",
+                    {{"root_bridges", Survey.RootBridges},
+                     {"functions_scanned", Survey.FunctionsScanned},
+                     {"with_rebar", Survey.FunctionsWithRebar},
+                     {"configuration_reads", Survey.ConfigurationReads},
+                     {"text", Inputs.Summary}}},
+                   {"short_functions", std::move(Short)},
+                   {"warnings", Inputs.Warnings},
+                   {"entry_status", Run.EntryStatus},
+                   {"violations", Run.Violations}};
+  if (Inputs.Explain != nullptr && Inputs.Explain->Firmware != nullptr) {
+    Document["firmware"] = FirmwareJson(*Inputs.Explain->Firmware, *Inputs.Explain->Apertures);
+  }
   // Replacement characters for anything not UTF-8, so that dumping never fails.
   return Document.dump(JSON_INDENT, ' ', false, json::error_handler_t::replace) + "\n";
 }

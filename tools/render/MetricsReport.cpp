@@ -61,7 +61,7 @@ void AddVerdicts(Family &Metric, const std::string &Labels, const BarExplanation
     std::string Series = Labels + ",verdict=\"" + VerdictToken(Kind) + "\"";
     if (Kind == Judged.Kind && NamesBridge) {
       Series += ",bridge=\"" +
-                FormatFunctionAddress(KeyOf(*Explanation.Facts.Path[Judged.Bridge].Bridge)) + "\"";
+                FormatFunctionAddress(KeyOf(*Explanation.PathFunctions[Judged.Bridge])) + "\"";
     }
     AddSample(Metric, "{" + Series + "}", Kind == Judged.Kind ? 1 : 0);
   }

@@ -187,7 +187,7 @@ bool ReadCheckedDump(const std::string &File, const std::string &Name, const Con
 
 // Reads a dump from standard input. libpci's dump method reads a named file, so the text is
 // handed to it through an anonymous in-memory file, which vanishes with the process.
-bool ReadStdinDumpImage(PreviewImage &Image, std::string &Error) {
+bool ReadStdinDumpImage(PreviewImage &Image, std::string &Error, std::string *StdinText) {
   const std::string Name = PREVIEW_STDIN_NAME;
   std::ostringstream Buffer;
   Buffer << std::cin.rdbuf();
@@ -196,6 +196,9 @@ bool ReadStdinDumpImage(PreviewImage &Image, std::string &Error) {
     return false;
   }
   const std::string Text = Buffer.str();
+  if (StdinText != nullptr) {
+    *StdinText = Text;
+  }
   ConfigImage Parsed;
   if (!ParseConfigDump(Text, Name, Parsed, Error)) {
     return false;
@@ -231,9 +234,10 @@ void ReadMachineImage(PreviewImage &Image, std::vector<std::string> &Warnings) {
   pci_cleanup(Access);
 }
 
-bool ReadDumpImage(const std::string &Path, PreviewImage &Image, std::string &Error) {
+bool ReadDumpImage(const std::string &Path, PreviewImage &Image, std::string &Error,
+                   std::string *StdinText) {
   if (Path == PREVIEW_STDIN_ARGUMENT) {
-    return ReadStdinDumpImage(Image, Error);
+    return ReadStdinDumpImage(Image, Error, StdinText);
   }
   std::error_code Status;
   if (std::filesystem::is_directory(Path, Status)) {

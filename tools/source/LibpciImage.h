@@ -19,7 +19,9 @@ void ReadMachineImage(PreviewImage &Image, std::vector<std::string> &Warnings);
 // messages). The text is first checked by the strict dump parser, so that a fault is reported
 // as "PATH:LINE: what is wrong"; then libpci's dump method reads it, and both must agree on
 // every function. Returns false with Error set on a fault.
-bool ReadDumpImage(const std::string &Path, PreviewImage &Image, std::string &Error);
+// StdinText, when given, receives standard input's text.
+bool ReadDumpImage(const std::string &Path, PreviewImage &Image, std::string &Error,
+                   std::string *StdinText = nullptr);
 
 // The sizes Linux gives each BAR 0 to 5 of this machine's functions (libpci's PCI_FILL_SIZES;
 // 0 where none is known), by function. Nothing is sized by writing: the sizes are Linux's own.
