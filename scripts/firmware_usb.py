@@ -18,9 +18,10 @@ Aborted, and that the firmware went on.
 
 The report file: each run saves one on the stick, RBAR0001.TXT in the first run and RBAR0002.TXT
 in the second, named on the line after the count line. Read back from the stick image with
-mtools, the second must hold, in CR LF lines, "@rbar-survey-report 1", the screen's report and
-count line each behind "# ", a dump that lspci -F reads with every function of the report, and
-"@end" last. With --stick-state read-only (QEMU's readonly=on) or full (the stick's free space
+mtools, the second must hold, in CR LF lines, "@rbar-survey-report 1", the screen's lines from
+its facts block through the summary each behind "# ", a dump that lspci -F reads with every
+function of the report, and "@end" last; rbar-survey --explain -F must give the screen's
+verdict lines for it. With --stick-state read-only (QEMU's readonly=on) or full (the stick's free space
 filled up, its \rbar-survey\ folder already there), one run only (--single-run, no fixture): the
 screen says why nothing was saved, the wait and the boot go on, and the stick holds no file
 with "@end" (read-only: the stick image is unchanged to the byte).
@@ -31,6 +32,7 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 
 # The stick's own files are never changed: the test boots the image as it is built.
 USB_KEY_DELAY = 2.0
@@ -218,6 +220,18 @@ def check_report_file(arguments, firmware, content, screen):
     missing = sorted(set(named) - set(headers))
     if missing:
         raise firmware.RunError(f"the report file's dump lacks {missing}")
+    # rbar-survey explains the file with the boot screen's verdicts.
+    with tempfile.NamedTemporaryFile(suffix=".TXT") as saved:
+        saved.write(content)
+        saved.flush()
+        explained = subprocess.run([arguments.annotate_tool, "--explain", "-F", saved.name],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                   check=False)
+    if explained.returncode != 0:
+        raise firmware.RunError(f"rbar-survey --explain -F refused the report file: "
+                                f"{explained.stderr.strip()}")
+    verdicts = [line for line in explained.stdout.splitlines() if line.startswith(VERDICT_PREFIX)]
+    firmware.check_report(verdicts, [line for line in screen if line.startswith(VERDICT_PREFIX)])
     listed = subprocess.run(["lspci", "-F", "/dev/stdin", "-n", "-D"], input=content,
                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=False)
     found = [line.split()[0] for line in listed.stdout.decode("ascii", "replace").splitlines()]
