@@ -199,6 +199,16 @@ def screen_lines(firmware, lines):
     return joined
 
 
+def explains(arguments, content):
+    """rbar-survey --explain -F on a report file's content."""
+    with tempfile.NamedTemporaryFile(suffix=".TXT") as saved:
+        saved.write(content)
+        saved.flush()
+        return subprocess.run([arguments.annotate_tool, "--explain", "-F", saved.name],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                              check=False)
+
+
 def check_report_file(arguments, firmware, content, screen):
     """Checks a saved report file against the screen's lines from the facts block through the
     summary table; returns its size in bytes."""
@@ -221,12 +231,7 @@ def check_report_file(arguments, firmware, content, screen):
     if missing:
         raise firmware.RunError(f"the report file's dump lacks {missing}")
     # rbar-survey explains the file with the boot screen's verdicts.
-    with tempfile.NamedTemporaryFile(suffix=".TXT") as saved:
-        saved.write(content)
-        saved.flush()
-        explained = subprocess.run([arguments.annotate_tool, "--explain", "-F", saved.name],
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                                   check=False)
+    explained = explains(arguments, content)
     if explained.returncode != 0:
         raise firmware.RunError(f"rbar-survey --explain -F refused the report file: "
                                 f"{explained.stderr.strip()}")
@@ -346,13 +351,16 @@ def check_not_saved(arguments, firmware, stick, before, result, seconds):
         changed = hashlib.sha256(image.read()).hexdigest() != before
     if arguments.stick_state == "read-only" and changed:
         raise firmware.RunError("the read-only stick's image changed")
-    complete = [name for name, content in report_files(stick).items()
-                if REPORT_LAST_LINE.encode("ascii") + b"\r\n" in content]
+    files = report_files(stick)
+    complete = [name for name, content in files.items()
+                if REPORT_LAST_LINE.encode("ascii") + b"\r\n" in content
+                or explains(arguments, content).returncode == 0]
     if complete:
         raise firmware.RunError(f"files that look complete on a stick that could not take "
                                 f"them: {complete}")
     return (f"run-firmware: PASS: {os.path.basename(arguments.usb_stick)} {arguments.stick_state} "
             f"as a USB drive: \"not saved: {said}\" after the count line, then the wait line; "
+            f"report files left that rbar-survey refuses: {sorted(files)}; "
             f"waited {result['waited']:.1f} s for the key, returned Aborted, then the next boot "
             f"option; QEMU run {seconds:.1f} s")
 
