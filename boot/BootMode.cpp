@@ -100,6 +100,19 @@ bool IsSaveWord(const CHAR16 *Word, UINTN Count) {
   return EqualsIgnoringCase(Word, Count, SAVE_WORD, Length(SAVE_WORD));
 }
 
+// True when the Count characters of Bytes from Start spell "save" in any case.
+bool IsSaveWordAt(const UINT8 *Bytes, UINTN Start, UINTN Count) {
+  if (Count != Length(SAVE_WORD)) {
+    return false;
+  }
+  for (UINTN Index = 0; Index < Count; ++Index) {
+    if (LowerCase(CharAt(Bytes, Start + Index)) != SAVE_WORD[Index]) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // Applies one word to Mode.
 void ApplyWord(const CHAR16 *Word, UINTN Count, BootMode &Mode) {
   UINT32 Seconds = 0;
@@ -196,24 +209,22 @@ BootMode ParseLoadOptions(const void *Options, UINT32 Size, BootMode Default) {
 
 bool LoadOptionsSaySave(const void *Options, UINT32 Size) {
   const auto *Bytes = static_cast<const UINT8 *>(Options);
-  UINTN Count = Bytes == nullptr ? 0 : Size / sizeof(CHAR16);
-  Count = Count < LOAD_OPTIONS_MAX_CHARS ? Count : LOAD_OPTIONS_MAX_CHARS;
-  CHAR16 Word[LOAD_OPTIONS_MAX_CHARS];
-  UINTN Length = 0;
+  const UINTN Chars = Bytes == nullptr ? 0 : Size / sizeof(CHAR16);
+  const UINTN Count = Chars < LOAD_OPTIONS_MAX_CHARS ? Chars : LOAD_OPTIONS_MAX_CHARS;
   bool Save = false;
-  for (UINTN Index = 0; Index <= Count; ++Index) {
-    const CHAR16 Character = Index < Count ? CharAt(Bytes, Index) : u'\0';
-    if (Character != u'\0' && !IsSeparator(Character)) {
-      if ((Character < FIRST_PRINTABLE || Character > LAST_PRINTABLE)) {
-        return false;
-      }
-      Word[Length++] = Character;
-      continue;
+  UINTN WordStart = 0;
+  for (UINTN Index = 0; Index < Count && CharAt(Bytes, Index) != u'\0'; ++Index) {
+    const CHAR16 Character = CharAt(Bytes, Index);
+    if ((Character < FIRST_PRINTABLE || Character > LAST_PRINTABLE) && Character != u'\t') {
+      return false;
     }
-    Save = Save || IsSaveWord(Word, Length);
-    Length = 0;
-    if (Character == u'\0') {
-      break;
+    const bool LastOfWord =
+        !IsSeparator(Character) && (Index + 1 == Count || CharAt(Bytes, Index + 1) == u'\0' ||
+                                    IsSeparator(CharAt(Bytes, Index + 1)));
+    if (IsSeparator(Character)) {
+      WordStart = Index + 1;
+    } else if (LastOfWord) {
+      Save = Save || IsSaveWordAt(Bytes, WordStart, Index + 1 - WordStart);
     }
   }
   return Save;
