@@ -1,6 +1,6 @@
 // The firmware interfaces the test chain-loader uses beyond the driver's and the boot image's:
-// the device path protocol's GUID, the image services of the boot-services table and the reset
-// service of the runtime-services table.
+// the image services of the boot-services table and the reset service of the runtime-services
+// table.
 #pragma once
 
 #include "firmware/BootServices.h"
@@ -8,9 +8,6 @@
 #include "firmware/LoadedImage.h"
 #include "firmware/UefiBase.h"
 #include "firmware/UefiStatus.h"
-
-inline constexpr EFI_GUID EFI_DEVICE_PATH_PROTOCOL_GUID = {
-    0x09576E91, 0x6D3F, 0x11D2, {0x8E, 0x39, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
 
 // LoadImage and StartImage, kept as plain pointers in firmware/BootServices.h.
 using EFI_IMAGE_LOAD = EFI_STATUS(EFIAPI *)(BOOLEAN BootPolicy, EFI_HANDLE ParentImageHandle,
