@@ -223,6 +223,10 @@ def check_second_run(arguments, firmware, console, text, keys, seconds):
                                 + firmware.console_tail(text))
     loaded, _ = firmware.arrival(console, keys, rb"BdsDxe: loading Boot[0-9A-F]{4} \"[^\"]*USB")
     shown, _ = firmware.arrival(console, keys, re.escape(WAIT_LINE.encode("ascii")))
+    # From the facts block's first line to the summary table's (pauses included: the runner
+    # answers each at once).
+    facts_shown, _ = firmware.arrival(console, keys, rb"rbar-survey [0-9][^,\r\n]*, before")
+    summary_shown, _ = firmware.arrival(console, keys, rb"Summary: ")
     gone_on, _ = firmware.arrival(console, keys, rb"BdsDxe: failed to start Boot[0-9A-F]{4} "
                                                  rb"\"[^\"]*USB")
     if keys.key_sent_at is None or gone_on < keys.key_sent_at:
@@ -234,5 +238,6 @@ def check_second_run(arguments, firmware, console, text, keys, seconds):
     return (f"run-firmware: PASS: {os.path.basename(arguments.usb_stick)} as a USB drive: "
             f"{len(report)} report lines in {pauses + 1} pages, {found} functions with a Resizable BAR, waited "
             f"{gone_on - shown:.1f} s for the key, returned {returned.group(1)}, then the next "
-            f"boot option; wait line {shown:.1f} s after QEMU started, {shown - loaded:.1f} s after "
+            f"boot option; facts to summary {summary_shown - facts_shown:.2f} s; "
+            f"wait line {shown:.1f} s after QEMU started, {shown - loaded:.1f} s after "
             f"the stick's loading; second QEMU run {seconds:.1f} s")
