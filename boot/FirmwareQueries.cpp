@@ -82,10 +82,11 @@ void ReadRootBridges(const EFI_BOOT_SERVICES &Services, FirmwareFacts &Facts) {
 
 // The DXE services table among Table's configuration tables, or null.
 const DXE_SERVICES *FindDxeServices(const EFI_SYSTEM_TABLE &Table) {
-  const UINTN Count = Table.NumberOfTableEntries < CONFIGURATION_TABLES_READ
-                          ? Table.NumberOfTableEntries
-                          : CONFIGURATION_TABLES_READ;
-  for (UINTN Index = 0; Table.ConfigurationTable != nullptr && Index < Count; ++Index) {
+  if (Table.ConfigurationTable == nullptr) {
+    return nullptr;
+  }
+  for (UINTN Index = 0; Index < Table.NumberOfTableEntries && Index < CONFIGURATION_TABLES_READ;
+       ++Index) {
     const EFI_CONFIGURATION_TABLE &Entry = Table.ConfigurationTable[Index];
     if (GuidsEqual(Entry.VendorGuid, EFI_DXE_SERVICES_TABLE_GUID)) {
       return static_cast<const DXE_SERVICES *>(Entry.VendorTable);
@@ -94,8 +95,10 @@ const DXE_SERVICES *FindDxeServices(const EFI_SYSTEM_TABLE &Table) {
   return nullptr;
 }
 
-// Adds the map's memory-mapped I/O entries, or marks the map absent or unknown.
-void ReadMemorySpaceMap(const EFI_SYSTEM_TABLE &Table, FirmwareFacts &Facts) {
+// Adds the map's memory-mapped I/O entries, or marks the map absent or unknown; Services frees
+// the map's buffer.
+void ReadMemorySpaceMap(const EFI_SYSTEM_TABLE &Table, const EFI_BOOT_SERVICES &Services,
+                        FirmwareFacts &Facts) {
   const DXE_SERVICES *Dxe = FindDxeServices(Table);
   if (Dxe == nullptr || Dxe->GetMemorySpaceMap == nullptr) {
     Facts.MemoryMap = MemoryMapState::Absent;
@@ -125,7 +128,7 @@ void ReadMemorySpaceMap(const EFI_SYSTEM_TABLE &Table, FirmwareFacts &Facts) {
       }
     }
   }
-  Table.BootServices->FreePool(Map);
+  Services.FreePool(Map);
 }
 
 } // namespace
@@ -142,8 +145,10 @@ PlatformFacts ReadPlatformFacts(const EFI_SYSTEM_TABLE &Table) {
 
 void ReadFirmwareFacts(const EFI_SYSTEM_TABLE &Table, FirmwareFacts &Facts) {
   ClearFirmwareFacts(Facts);
-  if (Table.BootServices != nullptr) {
-    ReadRootBridges(*Table.BootServices, Facts);
+  if (Table.BootServices == nullptr) {
+    Facts.MemoryMap = MemoryMapState::Unknown;
+    return;
   }
-  ReadMemorySpaceMap(Table, Facts);
+  ReadRootBridges(*Table.BootServices, Facts);
+  ReadMemorySpaceMap(Table, *Table.BootServices, Facts);
 }

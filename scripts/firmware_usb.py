@@ -331,7 +331,8 @@ def run(arguments, firmware, directory):
             f"{len(result['report'])} report lines in {result['pages']} pages, {result['found']} functions with a Resizable "
             f"BAR, report file RBAR0002.TXT of {size} bytes saved in {result['save']:.1f} s, "
             f"waited {result['waited']:.1f} s for the key, returned Aborted, then the next boot "
-            f"option; wait line {result['shown']:.1f} s after QEMU started, "
+            f"option; facts to summary {result['facts_to_summary']:.2f} s; wait line "
+            f"{result['shown']:.1f} s after QEMU started, "
             f"{result['from_loading']:.1f} s after the stick's loading; second QEMU run "
             f"{seconds:.1f} s")
 
@@ -407,6 +408,12 @@ def check_run(arguments, firmware, console, text, keys, marker, expected, rebar_
                                 + firmware.console_tail(text))
     loaded, _ = firmware.arrival(console, keys, rb"BdsDxe: loading Boot[0-9A-F]{4} \"[^\"]*USB")
     shown, _ = firmware.arrival(console, keys, re.escape(WAIT_LINE.encode("ascii")))
+    # From the facts block's first line to the summary table's (pauses included: the runner
+    # answers each at once).
+    facts_shown, _ = firmware.arrival(console, keys, rb"rbar-survey [0-9][^,\r\n]*, before")
+    # A report without a proposal has no summary table.
+    summary_shown = (firmware.arrival(console, keys, rb"Summary: ")[0] if b"Summary: " in console
+                     else facts_shown)
     gone_on, _ = firmware.arrival(console, keys, rb"BdsDxe: failed to start Boot[0-9A-F]{4} "
                                                  rb"\"[^\"]*USB")
     if keys.key_sent_at is None or gone_on < keys.key_sent_at:
@@ -419,4 +426,6 @@ def check_run(arguments, firmware, console, text, keys, marker, expected, rebar_
     said, _ = firmware.arrival(console, keys, rb"Saved to |rbar-survey: not saved: ")
     return {"report": report, "found": found, "screen": screen,
             "saved": saved.group(1), "failure": saved.group(2), "save": said - counted,
-            "waited": gone_on - shown, "pages": pauses + 1, "shown": shown, "from_loading": shown - loaded}
+            "waited": gone_on - shown, "pages": pauses + 1,
+            "facts_to_summary": summary_shown - facts_shown, "shown": shown,
+            "from_loading": shown - loaded}

@@ -518,19 +518,24 @@ def summary_end(text, count):
     return table.end() if table else count.end()
 
 
+def joined_rows(lines):
+    """Lines with each row that carries on a line too long for the console joined back to it."""
+    joined = []
+    for line in lines:
+        if line.startswith(CONTINUATION_INDENT) and joined:
+            joined[-1] += " " + line[len(CONTINUATION_INDENT):]
+        else:
+            joined.append(line)
+    return joined
+
+
 def split_boot_screen(lines):
     """Splits the boot screen's lines before the count line into the facts block (up to its
-    empty line) and the report, whose lines too long for the console are joined again."""
+    empty line) and the report, their lines too long for the console joined again."""
     if not lines or FACTS_FIRST_LINE.match(lines[0]) is None or "" not in lines:
         raise RunError(f"the boot screen does not start with its facts block: {lines[:8]!r}")
     end = lines.index("")
-    report = []
-    for line in lines[end + 1:]:
-        if line.startswith(CONTINUATION_INDENT) and report:
-            report[-1] += " " + line[len(CONTINUATION_INDENT):]
-        else:
-            report.append(line)
-    return lines[:end], report
+    return joined_rows(lines[:end]), joined_rows(lines[end + 1:])
 
 
 def check_facts(arguments, facts):
