@@ -9,6 +9,7 @@
 #include "boot/ConsolePager.h"
 #include "boot/FactsScreen.h"
 #include "boot/FirmwareQueries.h"
+#include "boot/HeaderCapture.h"
 #include "boot/ReportOutput.h"
 #include "boot/VerdictScreen.h"
 #include "driver/DriverEntry.h"
@@ -51,6 +52,7 @@ extern "C" EFI_STATUS EFIAPI BootEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *Table
   BuildApertures(Facts, Apertures);
   WriteFactsScreen(Platform, Facts, Apertures);
   StartVerdicts({&Facts, &Apertures});
+  StartHeaderCapture(*Table->BootServices);
 
   // The driver's own entry point: the same reads and report lines, on tables that annotate them.
   static constinit AnnotatingTables Tables = {};
@@ -61,6 +63,7 @@ extern "C" EFI_STATUS EFIAPI BootEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *Table
 
   PrintCountLine(RecordedSurveyCounts(), RebarFunctionCount);
   WriteSummaryTable(QueryConsoleSize(Table->ConOut).Columns);
+  EndHeaderCapture(*Table->BootServices);
   PagerFlush();
   if (Mode.After == AfterReport::WaitForKey && WaitForKey(Table->ConIn) == WaitEnd::KeyPressed) {
     return BOOT_OPTION_GO_ON_STATUS;
