@@ -232,7 +232,9 @@ def test_lspci(tool, dump):
 
 # Lines that --explain adds after a BAR line's sizes in words: at its largest size, kind, path
 # tree, sharers, verdict.
-EXPLANATION_LINE = re.compile(r"  (BAR \d+ already has its largest size|BAR \d+: |path:$"
+EXPLANATION_LINE = re.compile(r"  (BAR \d+ already has its largest size|path:$"
+                              r"|BAR \d+: (?!.*(nothing to propose|the card advertises"
+                              r"|the capability also advertises))"
                               r"|shares the window of |verdict: )|    "
                               r"|root bridge [0-9a-f]{4,} buses |apertures the memory-space map "
                               r"|  (32-bit aperture|64-bit aperture|no memory window|apertures unkn)")
