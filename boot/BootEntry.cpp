@@ -57,6 +57,7 @@ extern "C" EFI_STATUS EFIAPI BootEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *Table
   // The driver's own entry point: the same reads and report lines, on tables that annotate them.
   static constinit AnnotatingTables Tables = {};
   DriverEntry(Image, AnnotatingSystemTable(*Table, Tables));
+  EndAnnotation();
   // The image's own lines go to the console as they are.
   SystemTable = Table;
   BootServices = Table->BootServices;

@@ -9,6 +9,7 @@ set(RBAR_BOOT_SOURCES
   ${CMAKE_SOURCE_DIR}/boot/FactsScreen.cpp
   ${CMAKE_SOURCE_DIR}/boot/FirmwareQueries.cpp
   ${CMAKE_SOURCE_DIR}/boot/HeaderCapture.cpp
+  ${CMAKE_SOURCE_DIR}/boot/RebarNotes.cpp
   ${CMAKE_SOURCE_DIR}/boot/ReportOutput.cpp
   ${CMAKE_SOURCE_DIR}/boot/RootBridgeRecorder.cpp
   ${CMAKE_SOURCE_DIR}/boot/VerdictScreen.cpp
