@@ -125,7 +125,7 @@ void WriteRebarNotes(bool Proposed) {
     return;
   }
   State.Kept = false;
-  const RebarEntryRead &Entry = State.Entry;
+  const RebarEntryRead Entry = State.Entry;
   if (!Proposed) {
     WriteNote([&](TextBuffer &Out) {
       AppendNothingToPropose(Out, Entry.Bar, Entry.Mask, Entry.Current);
