@@ -2,6 +2,7 @@
 // through unchanged; the header before it and the sizes after it are written around it.
 #include "boot/AnnotatedConsole.h"
 
+#include "boot/RebarNotes.h"
 #include "boot/ReportOutput.h"
 #include "boot/RootBridgeRecorder.h"
 #include "boot/VerdictScreen.h"
@@ -91,20 +92,42 @@ void WriteSize(UINT32 Index) {
   }
 }
 
+// An ID the survey did not read: what an absent register reads.
+constexpr UINT16 ID_NOT_READ = 0xFFFF;
+
 EFI_STATUS EFIAPI AnnotatingOutputString(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *, const CHAR16 *String) {
   const FunctionRead &Read = LastFunctionRead();
+  const UINTN Length = String != nullptr ? TextLength(String) : 0;
+  UINT32 Numbers[BAR_LINE_NUMBERS] = {};
+  const bool BarLine = String != nullptr && ParseBarLineNumbers(String, Length, Numbers);
+  // An RBarSizes line that no BAR line followed gets its notes before whatever comes next.
+  if (!BarLine) {
+    WriteRebarNotes(false);
+  }
   if (Read.Valid && !SameFunction(Read, Annotating.Previous)) {
     WriteHeader(Read);
+    StartRebarNotes();
   }
   Annotating.Previous = Read;
   const EFI_STATUS Status = Annotating.Console->OutputString(Annotating.Console, String);
-  UINT32 Numbers[BAR_LINE_NUMBERS] = {};
-  if (String != nullptr && ParseBarLineNumbers(String, TextLength(String), Numbers)) {
+  UINT32 Mask = 0;
+  if (String != nullptr && ParseRbarSizesLine(String, Length, Mask)) {
+    const FunctionHeader Function = {Read.Segment,
+                                     static_cast<UINT8>(Read.Bus),
+                                     static_cast<UINT8>(Read.Device),
+                                     static_cast<UINT8>(Read.Function),
+                                     nullptr,
+                                     0};
+    NoteRbarSizesLine(RecordedBridge(), Function, Read.HasVendorId ? Read.VendorId : ID_NOT_READ,
+                      Read.HasDeviceId ? Read.DeviceId : ID_NOT_READ, Mask);
+  }
+  if (BarLine) {
     WriteText(u"  ");
     WriteSize(Numbers[BAR_LINE_CURRENT]);
     WriteText(u" -> ");
     WriteSize(Numbers[BAR_LINE_PROPOSED]);
     WriteText(u"\n");
+    WriteRebarNotes(true);
     WriteVerdictLine(Read, Numbers);
   }
   return Status;
@@ -122,4 +145,8 @@ EFI_SYSTEM_TABLE *AnnotatingSystemTable(const EFI_SYSTEM_TABLE &Real, Annotating
   Annotating.Previous = {};
   Tables.System.ConOut = Real.ConOut != nullptr ? &Annotating.Protocol : nullptr;
   return &Tables.System;
+}
+
+void EndAnnotation() {
+  WriteRebarNotes(false);
 }

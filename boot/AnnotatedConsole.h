@@ -18,3 +18,7 @@ struct AnnotatingTables {
 // console writes through the report output (ReportOutput.h) when Real has a ConOut (none:
 // nothing is written).
 EFI_SYSTEM_TABLE *AnnotatingSystemTable(const EFI_SYSTEM_TABLE &Real, AnnotatingTables &Tables);
+
+// Ends the annotation once the survey is done: the notes of a last RBarSizes line that no BAR
+// line followed (RebarNotes.h).
+void EndAnnotation();

@@ -9,6 +9,7 @@
 #include "boot/ConsolePager.h"
 #include "boot/FactsScreen.h"
 #include "boot/FirmwareQueries.h"
+#include "boot/HeaderCapture.h"
 #include "boot/ReportFile.h"
 #include "boot/ReportOutput.h"
 #include "boot/VerdictScreen.h"
@@ -60,16 +61,19 @@ extern "C" EFI_STATUS EFIAPI BootEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *Table
   BuildApertures(Facts, Apertures);
   WriteFactsScreen(Platform, Facts, Apertures);
   StartVerdicts({&Facts, &Apertures});
+  StartHeaderCapture(*Table->BootServices);
 
   // The driver's own entry point: the same reads and report lines, on tables that annotate them.
   static constinit AnnotatingTables Tables = {};
   DriverEntry(Image, AnnotatingSystemTable(*Table, Tables));
+  EndAnnotation();
   // The image's own lines go to the console as they are.
   SystemTable = Table;
   BootServices = Table->BootServices;
 
   PrintCountLine(RecordedSurveyCounts(), RebarFunctionCount);
   WriteSummaryTable(QueryConsoleSize(Table->ConOut).Columns);
+  EndHeaderCapture(*Table->BootServices);
   PagerFlush();
   if (Saving) {
     StopReportCapture();

@@ -3,6 +3,7 @@
 // engine can follow a BAR's path through the bridges above it.
 #pragma once
 
+#include "firmware/BootServices.h"
 #include "firmware/PciRootBridgeIo.h"
 #include "verdict/FunctionHeader.h"
 
@@ -11,6 +12,13 @@ inline constexpr UINTN CAPTURED_HEADER_BYTES = 64;
 // Functions kept; those found after them are not read, and their verdicts look at fewer
 // bridges (the engine then names what it could not see).
 inline constexpr UINTN CAPTURED_FUNCTIONS_MAX = 256;
+
+// Takes the capture's storage (about 22 KB) from Services' pool; without it nothing is
+// captured and the verdicts see no headers.
+void StartHeaderCapture(const EFI_BOOT_SERVICES &Services);
+
+// Gives the storage back; nothing is kept after it.
+void EndHeaderCapture(const EFI_BOOT_SERVICES &Services);
 
 // Forgets every function captured.
 void ClearHeaderCapture();

@@ -124,6 +124,10 @@ bool SameFunction(const FunctionRead &A, const FunctionRead &B) {
          A.Function == B.Function;
 }
 
+EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *RecordedBridge() {
+  return RealBridge;
+}
+
 const SurveyCounts &RecordedSurveyCounts() {
   return Counts;
 }

@@ -31,6 +31,10 @@ struct SurveyCounts {
 // The counts since RecordingBootServices was called.
 const SurveyCounts &RecordedSurveyCounts();
 
+// The bridge the recorder stands in front of now (null before the first), for reads of the
+// boot image's own beside the survey's.
+EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL *RecordedBridge();
+
 // True when A and B name the same function of the same segment.
 bool SameFunction(const FunctionRead &A, const FunctionRead &B);
 

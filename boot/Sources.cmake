@@ -9,6 +9,7 @@ set(RBAR_BOOT_SOURCES
   ${CMAKE_SOURCE_DIR}/boot/FactsScreen.cpp
   ${CMAKE_SOURCE_DIR}/boot/FirmwareQueries.cpp
   ${CMAKE_SOURCE_DIR}/boot/HeaderCapture.cpp
+  ${CMAKE_SOURCE_DIR}/boot/RebarNotes.cpp
   ${CMAKE_SOURCE_DIR}/boot/ReportCapture.cpp
   ${CMAKE_SOURCE_DIR}/boot/ReportDump.cpp
   ${CMAKE_SOURCE_DIR}/boot/ReportFile.cpp

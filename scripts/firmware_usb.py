@@ -51,6 +51,10 @@ NEXT_OPTION = re.compile(r"BdsDxe: (?:loading|starting) Boot[0-9A-F]{4} ")
 # The driver's BAR line, whose next line gives its sizes in words and is followed by its verdict.
 BAR_LINE = re.compile(r"BAR \d+ RBAR CURRENT \d+ RBAR MAX \d+ RBAR NEW \d+$")
 VERDICT_PREFIX = "  verdict: "
+# A note below an RBarSizes line or a BAR line's sizes, and the line naming functions the
+# driver skipped.
+NOTE = re.compile(r"  BAR \d+: ")
+NOT_SCANNED = re.compile(r"[0-9a-f]{4,}:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7](?:-[0-7])? not scanned: ")
 # Where a verdict's words come to what only the firmware's apertures decide.
 FIRMWARE_CLAUSES = (", where the host bridge's aperture decides", "in setup menus")
 # Domain 0000 before a bus (and a device and function) in a verdict's words.
@@ -125,15 +129,25 @@ def expected_annotated(arguments, run_error):
                     if line.startswith(VERDICT_PREFIX)]
         facts = has_facts(dump)
         after_bar_line = False
+        # A BAR line's verdict follows its sizes and the notes below them.
+        verdict = None
         for line in tool_lines(arguments, "--annotate", dump, run_error):
+            if verdict is not None and NOTE.match(line) is None:
+                lines.append(verdict)
+                verdict = None
+            # The boot image does not probe the functions the driver skips.
+            if NOT_SCANNED.match(line):
+                continue
             header = HEADER.match(line)
             lines.append(f"{int(segment):04x}{header.group(1)}" if header else line)
             if after_bar_line:
                 if not verdicts:
                     raise run_error(f"--explain gives fewer verdicts than BAR lines for {dump}")
                 verdict = in_segment(verdicts.pop(0), segment)
-                lines.append(verdict if facts else firmware_free(verdict))
+                verdict = verdict if facts else firmware_free(verdict)
             after_bar_line = BAR_LINE.match(line) is not None
+        if verdict is not None:
+            lines.append(verdict)
         if verdicts:
             raise run_error(f"--explain gives more verdicts than BAR lines for {dump}")
     return lines

@@ -236,6 +236,27 @@ def aperture_below_4g():
         [(0xE0000000, 0xF1FFFFFF, "allocated")] + BELOW_4G_MMIO)
 
 
+def rebar_capability(data):
+    """Offset of the Resizable BAR extended capability (ID 0x15), walked from 0x100."""
+    offset = 0x100
+    while offset:
+        header = int.from_bytes(data[offset:offset + 4], "little")
+        if header & 0xFFFF == 0x15:
+            return offset
+        offset = header >> 20
+    raise ValueError("no Resizable BAR capability")
+
+
+def rebar_terabyte():
+    """The lone card whose BAR 1 entry also advertises 1 TB to 128 TB (capability bits 31..24),
+    sizes the driver's report leaves out."""
+    functions = lone_card(0x4000000000)
+    data = pick(functions, "01:00.0")[2]
+    entry = rebar_capability(data) + 4
+    put(data, entry, int.from_bytes(data[entry:entry + 4], "little") | 0xFF000000, 4)
+    return functions
+
+
 FIXTURES = {
     "explain-root-port": root_port,
     "explain-switch": switch,
@@ -245,6 +266,7 @@ FIXTURES = {
     "aperture-room": aperture_room,
     "aperture-no-room": aperture_no_room,
     "aperture-below-4g": aperture_below_4g,
+    "rebar-terabyte": rebar_terabyte,
 }
 
 

@@ -17,12 +17,10 @@ uint64_t KnownBarSize(const ExplainSources &Sources, const PreviewFunction &Func
       return Found->second[Bar];
     }
   }
-  for (const RebarEntry &Entry : DecodeRebarEntries(Function.Config)) {
-    if (Entry.Bar == Bar) {
-      return SizeIndexBytes(Entry.Current);
-    }
-  }
-  return 0;
+  const std::vector<RebarEntry> Entries = DecodeRebarEntries(Function.Config);
+  const auto Entry = std::find_if(Entries.begin(), Entries.end(),
+                                  [&](const RebarEntry &Each) { return Each.Bar == Bar; });
+  return Entry == Entries.end() ? 0 : SizeIndexBytes(Entry->Current);
 }
 
 } // namespace

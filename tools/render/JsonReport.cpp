@@ -4,9 +4,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "driver/RebarRegisters.h"
 #include "tools/render/FirmwareText.h"
+#include "tools/render/TextReport.h"
 #include "tools/source/ConfigRegisters.h"
+#include "tools/survey/RebarEntries.h"
 #include "tools/survey/SurveyFacts.h"
+#include "verdict/ReportNotes.h"
 
 namespace {
 
@@ -114,6 +118,23 @@ json BarJson(const ReportInputs &Inputs, const PreviewFunction &Function, const 
                  {"current_index", Bar.Current ? json(*Bar.Current) : json(nullptr)},
                  {"largest_index", Bar.Largest},
                  {"proposed_index", Bar.Proposal ? json(Bar.Proposal->Proposed) : json(nullptr)}};
+  // The driver's deliberate differences from the capability: its sizes as advertised, before
+  // the device quirks, and the sizes of 1 TB and more the report leaves out.
+  Object["advertised_mask"] = nullptr;
+  Object["left_out_sizes"] = json::array();
+  for (const RebarEntry &Entry : DecodeRebarEntries(Function.Config)) {
+    if (Bar.Bar && Entry.Bar == *Bar.Bar) {
+      Object["advertised_mask"] =
+          (Entry.Capability & REBAR_CAPABILITY_SIZES_MASK) >> REBAR_CAPABILITY_SIZES_SHIFT;
+      const uint32_t LeftOut = SizesLeftOut(Entry.Capability);
+      for (uint32_t Index = 0; Index < MASK_BITS; ++Index) {
+        if ((LeftOut & (1U << Index)) != 0) {
+          Object["left_out_sizes"].push_back(SizeIndexBytes(Index));
+        }
+      }
+      break;
+    }
+  }
   if (Inputs.Explain != nullptr && Bar.Proposal) {
     Object["explain"] = ExplanationJson(ExplainBar(*Inputs.Explain, Function, *Bar.Proposal));
   }
@@ -129,20 +150,22 @@ std::string RenderJsonReport(const ReportInputs &Inputs) {
   for (const ReportedFunction &Reported : Survey.Functions) {
     const PreviewFunction &Function = *Reported.Function;
     const FunctionKey &Key = Reported.Key;
-    json Object = {{"address", FormatFunctionAddress(Key)},
-                   {"domain", Key.Domain},
-                   {"bus", Key.Bus},
-                   {"device", Key.Device},
-                   {"function", Key.Function},
-                   {"vendor_id", FormatId(Function.Config, PciId::Vendor)},
-                   {"device_id", FormatId(Function.Config, PciId::Device)},
-                   {"source", Function.Source.empty() ? json(nullptr) : json(Function.Source)},
-                   {"bytes", Function.Config.Bytes.size()},
-                   {"scanned", Reported.Known.Scanned},
-                   {"express", Reported.Known.Express},
-                   {"rebar", Reported.Known.Rebar},
-                   {"lines", Reported.Lines},
-                   {"bridge", nullptr}};
+    json Object = {
+        {"address", FormatFunctionAddress(Key)},
+        {"domain", Key.Domain},
+        {"bus", Key.Bus},
+        {"device", Key.Device},
+        {"function", Key.Function},
+        {"vendor_id", FormatId(Function.Config, PciId::Vendor)},
+        {"device_id", FormatId(Function.Config, PciId::Device)},
+        {"source", Function.Source.empty() ? json(nullptr) : json(Function.Source)},
+        {"bytes", Function.Config.Bytes.size()},
+        {"scanned", Reported.Known.Scanned},
+        {"express", Reported.Known.Express},
+        {"rebar", Reported.Known.Rebar},
+        {"lines", Reported.Lines},
+        {"skipped_after_single_function_0", SkippedAfterSingleFunction(*Inputs.Image, Function)},
+        {"bridge", nullptr}};
     if (HeaderLayout(Function.Config) == PCI_HEADER_LAYOUT_BRIDGE) {
       Object["bridge"] = BridgeJson(Function.Config);
     }

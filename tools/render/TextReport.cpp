@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <string_view>
 
+#include "driver/PciRegisters.h"
+#include "tools/render/BarNotes.h"
+#include "tools/source/ConfigRegisters.h"
 #include "verdict/SizeIndexWords.h"
 
 namespace {
@@ -23,6 +26,50 @@ std::string FunctionHeader(const FunctionKey &Key, const PreviewImage &Image) {
   return Header;
 }
 
+// The function of Image at Key, or null.
+const PreviewFunction *FindImageFunction(const PreviewImage &Image, const FunctionKey &Key) {
+  const auto Found = std::find_if(Image.begin(), Image.end(), [&](const PreviewFunction &Function) {
+    return KeyOf(Function) == Key;
+  });
+  return Found == Image.end() ? nullptr : &*Found;
+}
+
+// Appends each of Lines with its line end, starting a line first if Text ends inside one.
+void AddLines(std::string &Text, const std::vector<std::string> &Lines) {
+  for (const std::string &Line : Lines) {
+    if (!Text.empty() && Text.back() != '\n') {
+      Text += '\n';
+    }
+    Text += Line + "\n";
+  }
+}
+
+// One line per device whose functions 1 to 7 the driver skipped: "0000:02:00.1-7 not scanned:
+// ...", naming the first and the last skipped function of the image (a dump holds them sorted).
+std::vector<std::string> SkippedFunctionLines(const PreviewImage &Image) {
+  std::vector<std::string> Lines;
+  for (size_t Index = 0; Index < Image.size(); ++Index) {
+    if (!SkippedAfterSingleFunction(Image, Image[Index])) {
+      continue;
+    }
+    size_t Last = Index;
+    while (Last + 1 < Image.size() && SkippedAfterSingleFunction(Image, Image[Last + 1]) &&
+           Image[Last + 1].Domain == Image[Index].Domain &&
+           Image[Last + 1].Config.Bus == Image[Index].Config.Bus &&
+           Image[Last + 1].Config.Device == Image[Index].Config.Device) {
+      ++Last;
+    }
+    std::string Line = FormatFunctionAddress(KeyOf(Image[Index]));
+    if (Last != Index) {
+      Line += "-" + std::to_string(Image[Last].Config.Function);
+    }
+    Lines.push_back(Line + " not scanned: the driver reads only function 0 of a device whose "
+                           "function 0 is not multi-function");
+    Index = Last;
+  }
+  return Lines;
+}
+
 } // namespace
 
 std::string SizeIndexText(uint32_t Index) {
@@ -37,13 +84,31 @@ std::string RenderReport(const std::vector<ConsoleWrite> &Writes, const PreviewI
                          bool Annotate, const BarLineNotes &Notes) {
   std::string Text;
   std::optional<FunctionKey> Previous;
-  for (const ConsoleWrite &Write : Writes) {
+  // The function's "RBarSizes" lines so far, and the notes of the last one, which follow its
+  // BAR line's sizes when there is one.
+  size_t SizesLines = 0;
+  std::vector<std::string> Pending;
+  for (size_t Index = 0; Index < Writes.size(); ++Index) {
+    const ConsoleWrite &Write = Writes[Index];
     if (Annotate && Write.Origin && Write.Origin != Previous) {
       Text += FunctionHeader(*Write.Origin, Image) + "\n";
+      SizesLines = 0;
     }
     Previous = Write.Origin;
     Text += Write.Text;
     if (!Annotate) {
+      continue;
+    }
+    if (const std::optional<uint32_t> Mask = ParseSizesLine(Write.Text); Mask && Write.Origin) {
+      const bool Proposed = Index + 1 < Writes.size() && Writes[Index + 1].Origin == Write.Origin &&
+                            ParseBarLine(Writes[Index + 1].Text).has_value();
+      const PreviewFunction *Function = FindImageFunction(Image, *Write.Origin);
+      Pending = Function != nullptr ? BarNotes(*Function, SizesLines, *Mask, Proposed)
+                                    : std::vector<std::string>{};
+      ++SizesLines;
+      if (!Proposed) {
+        AddLines(Text, Pending);
+      }
       continue;
     }
     if (const std::optional<BarLine> Bar = ParseBarLine(Write.Text)) {
@@ -52,12 +117,25 @@ std::string RenderReport(const std::vector<ConsoleWrite> &Writes, const PreviewI
       }
       Text += std::string(SIZES_INDENT) + SizeIndexText(Bar->Current) + " -> " +
               SizeIndexText(Bar->Proposed) + "\n";
+      AddLines(Text, Pending);
       if (Notes && Write.Origin) {
-        for (const std::string &Line : Notes(*Write.Origin, *Bar)) {
-          Text += Line + "\n";
-        }
+        AddLines(Text, Notes(*Write.Origin, *Bar));
       }
     }
   }
+  if (Annotate) {
+    AddLines(Text, SkippedFunctionLines(Image));
+  }
   return Text;
+}
+
+bool SkippedAfterSingleFunction(const PreviewImage &Image, const PreviewFunction &Function) {
+  if (Function.Config.Function == 0) {
+    return false;
+  }
+  FunctionKey First = KeyOf(Function);
+  First.Function = 0;
+  const PreviewFunction *Zero = FindImageFunction(Image, First);
+  return Zero != nullptr && (ReadConfig8(Zero->Config, PCI_HEADER_TYPE_REGISTER) &
+                             PCI_HEADER_TYPE_MULTI_FUNCTION) == 0;
 }

@@ -62,14 +62,14 @@ std::vector<RebarEntry> DecodeRebarEntries(const ConfigFunction &Function) {
     if (Entry == 0) {
       continue;
     }
-    const uint32_t Mask = RebarSizeMask(Vendor, Device, static_cast<uint8_t>(Bar),
-                                        ReadConfig32(Function, Entry + REBAR_CAPABILITY));
+    const uint32_t Capability = ReadConfig32(Function, Entry + REBAR_CAPABILITY);
+    const uint32_t Mask = RebarSizeMask(Vendor, Device, static_cast<uint8_t>(Bar), Capability);
     if (Mask == 0) {
       continue;
     }
     const uint32_t Current =
         RegisterField(ReadConfig32(Function, Entry + REBAR_CONTROL), REBAR_CONTROL_BAR_SIZE_MASK);
-    Entries.push_back({Bar, Mask, Current});
+    Entries.push_back({Bar, Mask, Current, Capability});
   }
   return Entries;
 }

@@ -16,6 +16,8 @@ struct RebarEntry {
   uint32_t Mask = 0;
   // Current size index from the control register of the first entry naming the BAR.
   uint32_t Current = 0;
+  // The entry's capability register as read, before the quirks.
+  uint32_t Capability = 0;
 };
 
 // The BARs of Function that the driver reports, in the order it reports them; none when the
