@@ -5,6 +5,12 @@
 
 namespace {
 
+// Hex digits of a segment, a bus, a device and a function in a function's address.
+constexpr UINTN SEGMENT_DIGITS = 4;
+constexpr UINTN BUS_DIGITS = 2;
+constexpr UINTN DEVICE_DIGITS = 2;
+constexpr UINTN FUNCTION_DIGITS = 1;
+
 // Capability register bits of the sizes the driver reads (1 MB to 512 GB, bits 23..4), and of
 // the larger ones it leaves out (1 TB to 128 TB, bits 31..24); bit 4 + n is size index n.
 constexpr UINT32 CAPABILITY_SIZES_READ = 0x00FFFFF0;
@@ -83,6 +89,23 @@ void AppendSizesLeftOut(TextBuffer &Out, UINT32 Bar, UINT32 LeftOut) {
   AppendText(Out, "the capability also advertises ");
   AppendSizeRange(Out, LeftOut);
   AppendText(Out, ", sizes the report leaves out");
+}
+
+void AppendSkippedFunctions(TextBuffer &Out, UINT32 Segment, UINT8 Bus, UINT8 Device, UINT8 First,
+                            UINT8 Last) {
+  AppendHex(Out, Segment, SEGMENT_DIGITS);
+  AppendText(Out, ":");
+  AppendHex(Out, Bus, BUS_DIGITS);
+  AppendText(Out, ":");
+  AppendHex(Out, Device, DEVICE_DIGITS);
+  AppendText(Out, ".");
+  AppendHex(Out, First, FUNCTION_DIGITS);
+  if (Last != First) {
+    AppendText(Out, "-");
+    AppendHex(Out, Last, FUNCTION_DIGITS);
+  }
+  AppendText(Out, " not scanned: the driver reads only function 0 of a device whose function 0 "
+                  "is not multi-function");
 }
 
 UINT32 SizesLeftOut(UINT32 Capability) {

@@ -21,6 +21,12 @@ void AppendWidenedSizes(TextBuffer &Out, UINT32 Bar, UINT32 Advertised, UINT32 U
 // LeftOut holds those sizes (bit n for 1 MB x 2^n, n from 20).
 void AppendSizesLeftOut(TextBuffer &Out, UINT32 Bar, UINT32 LeftOut);
 
+// "0000:02:00.1-7 not scanned: the driver reads only function 0 of a device whose function 0
+// is not multi-function": once per such device, after the report, naming the first and the
+// last function present (functions 1 to 7) that the driver did not read.
+void AppendSkippedFunctions(TextBuffer &Out, UINT32 Segment, UINT8 Bus, UINT8 Device, UINT8 First,
+                            UINT8 Last);
+
 // The sizes a Resizable BAR capability register advertises that the driver's report leaves
 // out (1 TB and more, bits 31..24), as a mask of size indexes (bit n for 1 MB x 2^n).
 UINT32 SizesLeftOut(UINT32 Capability);

@@ -10,6 +10,7 @@ set(RBAR_VERDICT_SOURCES
   ${CMAKE_SOURCE_DIR}/verdict/DescriptorList.cpp
   ${CMAKE_SOURCE_DIR}/verdict/FactsLines.cpp
   ${CMAKE_SOURCE_DIR}/verdict/FirmwareFacts.cpp
+  ${CMAKE_SOURCE_DIR}/verdict/RebarEntries.cpp
   ${CMAKE_SOURCE_DIR}/verdict/ReportNotes.cpp
   ${CMAKE_SOURCE_DIR}/verdict/TextBuffer.cpp
   ${CMAKE_SOURCE_DIR}/verdict/Verdict.cpp

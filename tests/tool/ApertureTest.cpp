@@ -134,6 +134,71 @@ TEST(Apertures, FactsLinesWrittenAsRead) {
   EXPECT_EQ(Written, Lines);
 }
 
+// Lines the reader refuses, after the lines before them were taken.
+struct RefusedRow {
+  const char *Case;
+  std::vector<std::string> Before;
+  std::string Line;
+};
+
+const std::vector<RefusedRow> REFUSED_ROWS = {
+    {"upper-case hex", {}, "@root-bridge 000A 00-ff"},
+    {"segment of three digits", {}, "@root-bridge 000 00-ff"},
+    {"bus range the wrong way round", {}, "@root-bridge 0000 ff-00"},
+    {"a word after unknown", {}, "@root-bridge 0000 00-ff unknown x"},
+    {"two spaces", {}, "@root-bridge  0000 00-ff"},
+    {"address of 15 digits",
+     {"@root-bridge 0000 00-ff"},
+     "@allocated 00000000c000000-00000000c0ffffff mem32"},
+    {"limit below base",
+     {"@root-bridge 0000 00-ff"},
+     "@allocated 00000000c0ffffff-00000000c0000000 mem32"},
+    {"width not said", {"@root-bridge 0000 00-ff"}, "@allocated 00000000c0000000-00000000c0ffffff"},
+    {"allocated range of an unknown bridge",
+     {"@root-bridge 0000 00-ff unknown"},
+     "@allocated 00000000c0000000-00000000c0ffffff mem32"},
+    {"allocated range after the map",
+     {"@root-bridge 0000 00-ff", "@memory-space-map"},
+     "@allocated 00000000c0000000-00000000c0ffffff mem32"},
+    {"entry without a map", {}, "@mmio 00000000c0000000-00000000c0ffffff free"},
+    {"entry of an absent map",
+     {"@memory-space-map absent"},
+     "@mmio 00000000c0000000-00000000c0ffffff free"},
+    {"second map", {"@memory-space-map"}, "@memory-space-map"},
+    {"root bridge after the map", {"@memory-space-map"}, "@root-bridge 0000 00-ff"},
+    {"entry state not said", {"@memory-space-map"}, "@mmio 00000000c0000000-00000000c0ffffff"},
+    {"unknown keyword", {}, "@bridge 0000 00-ff"},
+    {"report version 2", {}, "@rbar-survey-report 2"},
+};
+
+TEST(Apertures, FactsLinesRefused) {
+  for (const RefusedRow &Row : REFUSED_ROWS) {
+    auto Facts = std::make_unique<FirmwareFacts>();
+    FactsReader Reader = StartFactsReader(*Facts);
+    for (const std::string &Line : Row.Before) {
+      ASSERT_EQ(ReadFactsLine(Reader, Line.data(), Line.size()), FactsLineKind::Fact) << Row.Case;
+    }
+    EXPECT_EQ(ReadFactsLine(Reader, Row.Line.data(), Row.Line.size()), FactsLineKind::Malformed)
+        << Row.Case;
+  }
+}
+
+// A piece that does not fit is left out whole: a number is never cut, and nothing follows it.
+TEST(Apertures, TextCutBetweenPieces) {
+  char Text[12];
+  TextBuffer Out = MakeTextBuffer(Text, sizeof Text);
+  AppendText(Out, "BAR ");
+  AppendDecimal(Out, 1234567);
+  AppendDecimal(Out, 89);
+  AppendText(Out, "x");
+  EXPECT_STREQ(Text, "BAR 1234567");
+  EXPECT_TRUE(Out.Cut);
+  Out = MakeTextBuffer(Text, sizeof Text);
+  AppendByteSize(Out, 65248 * MB);
+  AppendText(Out, " free");
+  EXPECT_STREQ(Text, "65248 MB");
+}
+
 struct AnswerRow {
   const char *Case;
   std::vector<std::string> Lines;

@@ -1,47 +1,30 @@
-// Notes on a reported BAR, from the capability entry the driver read it from.
+// Notes on a reported BAR, in the engine's words, split into lines.
 #include "tools/render/BarNotes.h"
 
-#include "driver/RebarRegisters.h"
-#include "tools/survey/RebarEntries.h"
-#include "verdict/ReportNotes.h"
+#include "tools/explain/EngineViews.h"
+#include "verdict/RebarEntries.h"
 
 namespace {
 
-// Characters of the longest note, with room to spare.
-constexpr size_t NOTE_CHARS = 256;
-
-// The note that Append writes.
-template <typename Writer>
-std::string Note(Writer Append) {
-  char Text[NOTE_CHARS];
-  TextBuffer Out = MakeTextBuffer(Text, sizeof Text);
-  Append(Out);
-  return std::string(Text, Out.Length);
-}
+// Characters of the notes on one BAR, with room to spare.
+constexpr size_t NOTES_CHARS = 1024;
 
 } // namespace
 
 std::vector<std::string> BarNotes(const PreviewFunction &Function, size_t Nth, uint32_t Mask,
                                   bool Proposed) {
+  char Text[NOTES_CHARS];
+  TextBuffer Out = MakeTextBuffer(Text, sizeof Text);
+  AppendBarNotes(Out, HeaderView(Function.Config, Function.Domain), Nth, Mask, Proposed);
   std::vector<std::string> Notes;
-  const std::vector<RebarEntry> Entries = DecodeRebarEntries(Function.Config);
-  if (Nth >= Entries.size() || Entries[Nth].Mask != Mask) {
-    return Notes;
-  }
-  const RebarEntry &Entry = Entries[Nth];
-  if (!Proposed) {
-    Notes.push_back(Note([&](TextBuffer &Out) {
-      AppendNothingToPropose(Out, Entry.Bar, Entry.Mask, Entry.Current);
-    }));
-  }
-  const uint32_t Advertised =
-      (Entry.Capability & REBAR_CAPABILITY_SIZES_MASK) >> REBAR_CAPABILITY_SIZES_SHIFT;
-  if (Advertised != Entry.Mask) {
-    Notes.push_back(
-        Note([&](TextBuffer &Out) { AppendWidenedSizes(Out, Entry.Bar, Advertised, Entry.Mask); }));
-  }
-  if (const uint32_t LeftOut = SizesLeftOut(Entry.Capability); LeftOut != 0) {
-    Notes.push_back(Note([&](TextBuffer &Out) { AppendSizesLeftOut(Out, Entry.Bar, LeftOut); }));
+  std::string Line;
+  for (size_t Index = 0; Index < Out.Length; ++Index) {
+    if (Text[Index] == '\n') {
+      Notes.push_back(Line);
+      Line.clear();
+    } else {
+      Line += Text[Index];
+    }
   }
   return Notes;
 }

@@ -7,10 +7,13 @@
 #include "driver/PciRegisters.h"
 #include "tools/render/BarNotes.h"
 #include "tools/source/ConfigRegisters.h"
+#include "verdict/ReportNotes.h"
 #include "verdict/SizeIndexWords.h"
 
 namespace {
 
+// Characters of a line naming skipped functions, with room to spare.
+constexpr size_t SKIPPED_LINE_CHARS = 160;
 // Indent of the sizes line below a BAR line.
 constexpr std::string_view SIZES_INDENT = "  ";
 
@@ -59,12 +62,12 @@ std::vector<std::string> SkippedFunctionLines(const PreviewImage &Image) {
            Image[Last + 1].Config.Device == Image[Index].Config.Device) {
       ++Last;
     }
-    std::string Line = FormatFunctionAddress(KeyOf(Image[Index]));
-    if (Last != Index) {
-      Line += "-" + std::to_string(Image[Last].Config.Function);
-    }
-    Lines.push_back(Line + " not scanned: the driver reads only function 0 of a device whose "
-                           "function 0 is not multi-function");
+    char Text[SKIPPED_LINE_CHARS];
+    TextBuffer Out = MakeTextBuffer(Text, sizeof Text);
+    const ConfigFunction &Function = Image[Index].Config;
+    AppendSkippedFunctions(Out, Image[Index].Domain, Function.Bus, Function.Device,
+                           Function.Function, Image[Last].Config.Function);
+    Lines.emplace_back(Text, Out.Length);
     Index = Last;
   }
   return Lines;
