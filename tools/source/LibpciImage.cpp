@@ -7,6 +7,7 @@ extern "C" {
 #include <pci/pci.h>
 }
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -18,9 +19,6 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
-#include <iterator>
-#include <sstream>
 
 #include "tools/cli/PreviewOptions.h"
 
@@ -33,8 +31,6 @@ constexpr std::array<int, 3> READ_STEP_ENDS = {64, 256, 4096};
 // the process's own file descriptor directory.
 constexpr const char *STDIN_MEMORY_FILE = "rbar-survey-stdin";
 constexpr const char *OWN_FILE_DESCRIPTORS = "/proc/self/fd/";
-// Largest domain the strict dump parser accepts.
-constexpr uint32_t MAX_DUMP_DOMAIN = 0xFFFF;
 
 // What libpci's messages are reported against (the dump file, or libpci itself for this
 // machine), and the status the process ends with on a fatal one. Set for each access.
@@ -63,6 +59,19 @@ void LibpciWarning(char *Format, ...) { // NOLINT(cert-dcl50-cpp)
   va_start(Arguments, Format);
   PrintLibpciMessage("warning: ", Format, Arguments);
   va_end(Arguments);
+}
+
+// A parsed function's address as a key.
+FunctionKey KeyOfParsed(const ConfigFunction &Function) {
+  return {Function.Segment, Function.Bus, Function.Device, Function.Function};
+}
+
+// Sorts Image by address.
+void SortByAddress(PreviewImage &Image) {
+  std::sort(Image.begin(), Image.end(),
+            [](const PreviewFunction &Left, const PreviewFunction &Right) {
+              return KeyOf(Left) < KeyOf(Right);
+            });
 }
 
 // Debug output is only produced when asked for, which the tool never does.
@@ -95,19 +104,25 @@ std::vector<uint8_t> ReadFunctionBytes(pci_dev *Device) {
   return Bytes;
 }
 
+// The function libpci lists as Device, with its bytes as the access method gives them.
+PreviewFunction ReadFunction(pci_dev *Device, const std::string &Source) {
+  PreviewFunction Function;
+  Function.Domain = static_cast<uint32_t>(Device->domain);
+  Function.Config.Segment = Function.Domain;
+  Function.Config.Bus = Device->bus;
+  Function.Config.Device = Device->dev;
+  Function.Config.Function = Device->func;
+  Function.Config.Bytes = ReadFunctionBytes(Device);
+  Function.Source = Source;
+  return Function;
+}
+
 // Reads every device libpci lists for Access into Image; names the unreadable ones in Warnings.
 void ReadDevices(pci_access *Access, const std::string &Source, PreviewImage &Image,
                  std::vector<std::string> &Warnings) {
   pci_scan_bus(Access);
   for (pci_dev *Device = Access->devices; Device != nullptr; Device = Device->next) {
-    PreviewFunction Function;
-    Function.Domain = static_cast<uint32_t>(Device->domain);
-    Function.Config.Segment = static_cast<uint16_t>(Function.Domain);
-    Function.Config.Bus = Device->bus;
-    Function.Config.Device = Device->dev;
-    Function.Config.Function = Device->func;
-    Function.Config.Bytes = ReadFunctionBytes(Device);
-    Function.Source = Source;
+    PreviewFunction Function = ReadFunction(Device, Source);
     if (Function.Config.Bytes.empty()) {
       Warnings.push_back(FormatFunctionAddress(KeyOf(Function)) +
                          ": not even its first 64 bytes can be read; left out of the scan");
@@ -115,51 +130,59 @@ void ReadDevices(pci_access *Access, const std::string &Source, PreviewImage &Im
     }
     Image.push_back(std::move(Function));
   }
-  std::sort(Image.begin(), Image.end(),
-            [](const PreviewFunction &Left, const PreviewFunction &Right) {
-              return KeyOf(Left) < KeyOf(Right);
-            });
+  SortByAddress(Image);
 }
 
-// Checks that libpci read the same functions and bytes from the dump as the strict parser.
-bool SameAsParsed(const std::string &Path, const PreviewImage &Read, const ConfigImage &Parsed,
+// Checks that libpci reads the same functions and bytes from the dump as the strict parser
+// found (Parsed, sorted by address), one function at a time, so that the two readings are
+// never both copied out whole.
+bool SameAsParsed(pci_access *Access, const std::string &Name, const ConfigImage &Parsed,
                   std::string &Error) {
-  for (const PreviewFunction &Function : Read) {
-    const auto Found = std::find_if(Parsed.begin(), Parsed.end(), [&](const ConfigFunction &Entry) {
-      return Function.Domain <= MAX_DUMP_DOMAIN && Entry.Segment == Function.Domain &&
-             Entry.Bus == Function.Config.Bus && Entry.Device == Function.Config.Device &&
-             Entry.Function == Function.Config.Function;
-    });
-    const std::string Address = FormatFunctionAddress(KeyOf(Function));
-    if (Found == Parsed.end()) {
-      Error = Path;
-      Error += ": libpci reads a function " + Address + " that the file does not list";
+  pci_scan_bus(Access);
+  size_t Count = 0;
+  for (pci_dev *Device = Access->devices; Device != nullptr; Device = Device->next, ++Count) {
+    const PreviewFunction Function = ReadFunction(Device, Name);
+    const FunctionKey Key = KeyOf(Function);
+    const auto Found = std::lower_bound(Parsed.begin(), Parsed.end(), Key,
+                                        [](const ConfigFunction &Entry, const FunctionKey &Wanted) {
+                                          return KeyOfParsed(Entry) < Wanted;
+                                        });
+    const std::string Address = FormatFunctionAddress(Key);
+    if (Found == Parsed.end() || KeyOfParsed(*Found) != Key) {
+      Error = Name + ": libpci reads a function " + Address + " that the file does not list";
+      return false;
+    }
+    if (Function.Config.Bytes.empty()) {
+      Error = Name + ": " + Address + ": not even its first 64 bytes can be read";
       return false;
     }
     if (Found->Bytes != Function.Config.Bytes) {
-      Error = Path;
-      Error += ": libpci reads " + std::to_string(Function.Config.Bytes.size()) + " bytes of ";
-      Error += Address + " that differ from the " + std::to_string(Found->Bytes.size()) +
-               " the file holds";
+      Error = Name + ": libpci reads " + std::to_string(Function.Config.Bytes.size()) +
+              " bytes of " + Address + " that differ from the " +
+              std::to_string(Found->Bytes.size()) + " the file holds";
       return false;
     }
   }
-  if (Read.size() != Parsed.size()) {
-    Error = Path + ": libpci reads " + std::to_string(Read.size()) +
-            " functions where the file lists " + std::to_string(Parsed.size());
+  if (Count != Parsed.size()) {
+    Error = Name + ": libpci reads " + std::to_string(Count) + " functions where the file lists " +
+            std::to_string(Parsed.size());
     return false;
   }
   return true;
 }
 
-// Reads the dump at File through libpci's dump method into Image, after the strict parser found
-// Parsed in it; Name is what messages call the file. Both readings must agree.
-bool ReadCheckedDump(const std::string &File, const std::string &Name, const ConfigImage &Parsed,
+// Checks the dump at File through libpci's dump method against Parsed, which the strict parser
+// read from it, then adds Parsed to Image; Name is what messages call the file.
+bool ReadCheckedDump(const std::string &File, const std::string &Name, ConfigImage Parsed,
                      PreviewImage &Image, std::string &Error) {
   if (Parsed.empty()) {
     Error = Name + ": holds no function; a dump is what `lspci -x`, `-xxx` or `-xxxx` prints";
     return false;
   }
+  std::sort(Parsed.begin(), Parsed.end(),
+            [](const ConfigFunction &Left, const ConfigFunction &Right) {
+              return KeyOfParsed(Left) < KeyOfParsed(Right);
+            });
   pci_access *Access = AllocateAccess(Name, PREVIEW_EXIT_USAGE);
   Access->method = PCI_ACCESS_DUMP;
   std::string Parameter = "dump.name";
@@ -170,34 +193,29 @@ bool ReadCheckedDump(const std::string &File, const std::string &Name, const Con
     return false;
   }
   pci_init(Access);
-  PreviewImage Read;
-  std::vector<std::string> Warnings;
-  ReadDevices(Access, Name, Read, Warnings);
+  const bool Same = SameAsParsed(Access, Name, Parsed, Error);
   pci_cleanup(Access);
-  if (!Warnings.empty()) {
-    Error = Name + ": " + Warnings.front();
+  if (!Same) {
     return false;
   }
-  if (!SameAsParsed(Name, Read, Parsed, Error)) {
-    return false;
+  for (ConfigFunction &Function : Parsed) {
+    PreviewFunction Added;
+    Added.Domain = Function.Segment;
+    Added.Config = std::move(Function);
+    Added.Source = Name;
+    Image.push_back(std::move(Added));
   }
-  std::move(Read.begin(), Read.end(), std::back_inserter(Image));
   return true;
 }
 
 // Reads a dump from standard input. libpci's dump method reads a named file, so the text is
-// handed to it through an anonymous in-memory file, which vanishes with the process.
+// copied, as it is read, into an anonymous in-memory file, which vanishes with the process.
 bool ReadStdinDumpImage(PreviewImage &Image, std::string &Error) {
   const std::string Name = PREVIEW_STDIN_NAME;
-  std::ostringstream Buffer;
-  Buffer << std::cin.rdbuf();
-  if (std::cin.bad()) {
+  // A closed standard input is a read error; the in-memory file would otherwise take its
+  // number and be read as an empty dump.
+  if (fcntl(STDIN_FILENO, F_GETFD) < 0) {
     Error = Name + ": cannot read: " + std::strerror(errno);
-    return false;
-  }
-  const std::string Text = Buffer.str();
-  ConfigImage Parsed;
-  if (!ParseConfigDump(Text, Name, Parsed, Error)) {
     return false;
   }
   const int File = memfd_create(STDIN_MEMORY_FILE, MFD_CLOEXEC);
@@ -205,18 +223,21 @@ bool ReadStdinDumpImage(PreviewImage &Image, std::string &Error) {
     Error = Name + ": cannot hold the text for libpci: " + std::strerror(errno);
     return false;
   }
-  size_t Written = 0;
-  while (Written < Text.size()) {
-    const ssize_t Done = write(File, Text.data() + Written, Text.size() - Written);
-    if (Done <= 0) {
-      Error = Name + ": cannot hold the text for libpci: " + std::strerror(errno);
-      close(File);
-      return false;
+  const auto CopyToFile = [&](std::string_view Text) {
+    while (!Text.empty()) {
+      const ssize_t Done = write(File, Text.data(), Text.size());
+      if (Done <= 0) {
+        Error = Name + ": cannot hold the text for libpci: " + std::strerror(errno);
+        return false;
+      }
+      Text.remove_prefix(static_cast<size_t>(Done));
     }
-    Written += static_cast<size_t>(Done);
-  }
-  const bool Read =
-      ReadCheckedDump(OWN_FILE_DESCRIPTORS + std::to_string(File), Name, Parsed, Image, Error);
+    return true;
+  };
+  ConfigImage Parsed;
+  const bool Read = ReadConfigDump(STDIN_FILENO, Name, Parsed, Error, CopyToFile) &&
+                    ReadCheckedDump(OWN_FILE_DESCRIPTORS + std::to_string(File), Name,
+                                    std::move(Parsed), Image, Error);
   close(File);
   return Read;
 }
@@ -244,7 +265,7 @@ bool ReadDumpImage(const std::string &Path, PreviewImage &Image, std::string &Er
   if (!LoadConfigDump(Path, Parsed, Error)) {
     return false;
   }
-  return ReadCheckedDump(Path, Path, Parsed, Image, Error);
+  return ReadCheckedDump(Path, Path, std::move(Parsed), Image, Error);
 }
 
 MachineBarSizes ReadMachineBarSizes() {
