@@ -19,6 +19,7 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 
 #include "tools/cli/PreviewOptions.h"
 
@@ -133,22 +134,60 @@ void ReadDevices(pci_access *Access, const std::string &Source, PreviewImage &Im
   SortByAddress(Image);
 }
 
-// Checks that libpci reads the same functions and bytes from the dump as the strict parser
-// found (Parsed, sorted by address), one function at a time, so that the two readings are
-// never both copied out whole.
-bool SameAsParsed(pci_access *Access, const std::string &Name, const ConfigImage &Parsed,
-                  std::string &Error) {
+// What the strict parser found of one function: its address, its size and a digest of its
+// bytes, which is all the check of libpci's reading needs to keep.
+struct ParsedFunction {
+  FunctionKey Key;
+  size_t Size = 0;
+  uint64_t Digest = 0;
+};
+
+// FNV-1a, 64 bits, of Bytes.
+uint64_t DigestOf(const std::vector<uint8_t> &Bytes) {
+  constexpr uint64_t FNV_OFFSET_BASIS = 0xCBF29CE484222325;
+  constexpr uint64_t FNV_PRIME = 0x100000001B3;
+  uint64_t Digest = FNV_OFFSET_BASIS;
+  for (const uint8_t Byte : Bytes) {
+    Digest = (Digest ^ Byte) * FNV_PRIME;
+  }
+  return Digest;
+}
+
+// The parsed functions as addresses and digests, sorted by address; Parsed is emptied, so that
+// its bytes are not held beside libpci's.
+std::vector<ParsedFunction> DigestParsed(ConfigImage &Parsed) {
+  std::vector<ParsedFunction> Digests;
+  Digests.reserve(Parsed.size());
+  for (const ConfigFunction &Function : Parsed) {
+    Digests.push_back({KeyOfParsed(Function), Function.Bytes.size(), DigestOf(Function.Bytes)});
+  }
+  ConfigImage().swap(Parsed);
+  std::sort(
+      Digests.begin(), Digests.end(),
+      [](const ParsedFunction &Left, const ParsedFunction &Right) { return Left.Key < Right.Key; });
+  return Digests;
+}
+
+// Adds each function libpci reads from the dump to Image, after checking that the strict parser
+// found the same function with the same bytes (Parsed). Each device is freed once copied, so
+// that the two readings are never both held whole.
+bool AddSameAsParsed(pci_access *Access, const std::string &Name,
+                     const std::vector<ParsedFunction> &Parsed, PreviewImage &Image,
+                     std::string &Error) {
   pci_scan_bus(Access);
   size_t Count = 0;
-  for (pci_dev *Device = Access->devices; Device != nullptr; Device = Device->next, ++Count) {
-    const PreviewFunction Function = ReadFunction(Device, Name);
+  while (Access->devices != nullptr) {
+    pci_dev *Device = Access->devices;
+    PreviewFunction Function = ReadFunction(Device, Name);
+    Access->devices = Device->next;
+    pci_free_dev(Device);
+    ++Count;
     const FunctionKey Key = KeyOf(Function);
-    const auto Found = std::lower_bound(Parsed.begin(), Parsed.end(), Key,
-                                        [](const ConfigFunction &Entry, const FunctionKey &Wanted) {
-                                          return KeyOfParsed(Entry) < Wanted;
-                                        });
+    const auto Found = std::lower_bound(
+        Parsed.begin(), Parsed.end(), Key,
+        [](const ParsedFunction &Entry, const FunctionKey &Wanted) { return Entry.Key < Wanted; });
     const std::string Address = FormatFunctionAddress(Key);
-    if (Found == Parsed.end() || KeyOfParsed(*Found) != Key) {
+    if (Found == Parsed.end() || Found->Key != Key) {
       Error = Name + ": libpci reads a function " + Address + " that the file does not list";
       return false;
     }
@@ -156,12 +195,14 @@ bool SameAsParsed(pci_access *Access, const std::string &Name, const ConfigImage
       Error = Name + ": " + Address + ": not even its first 64 bytes can be read";
       return false;
     }
-    if (Found->Bytes != Function.Config.Bytes) {
+    if (Found->Size != Function.Config.Bytes.size() ||
+        Found->Digest != DigestOf(Function.Config.Bytes)) {
       Error = Name + ": libpci reads " + std::to_string(Function.Config.Bytes.size()) +
-              " bytes of " + Address + " that differ from the " +
-              std::to_string(Found->Bytes.size()) + " the file holds";
+              " bytes of " + Address + " that differ from the " + std::to_string(Found->Size) +
+              " the file holds";
       return false;
     }
+    Image.push_back(std::move(Function));
   }
   if (Count != Parsed.size()) {
     Error = Name + ": libpci reads " + std::to_string(Count) + " functions where the file lists " +
@@ -171,18 +212,15 @@ bool SameAsParsed(pci_access *Access, const std::string &Name, const ConfigImage
   return true;
 }
 
-// Checks the dump at File through libpci's dump method against Parsed, which the strict parser
-// read from it, then adds Parsed to Image; Name is what messages call the file.
+// Reads the dump at File through libpci's dump method into Image, checked against Parsed, which
+// the strict parser read from it; Name is what messages call the file.
 bool ReadCheckedDump(const std::string &File, const std::string &Name, ConfigImage Parsed,
                      PreviewImage &Image, std::string &Error) {
   if (Parsed.empty()) {
     Error = Name + ": holds no function; a dump is what `lspci -x`, `-xxx` or `-xxxx` prints";
     return false;
   }
-  std::sort(Parsed.begin(), Parsed.end(),
-            [](const ConfigFunction &Left, const ConfigFunction &Right) {
-              return KeyOfParsed(Left) < KeyOfParsed(Right);
-            });
+  const std::vector<ParsedFunction> Digests = DigestParsed(Parsed);
   pci_access *Access = AllocateAccess(Name, PREVIEW_EXIT_USAGE);
   Access->method = PCI_ACCESS_DUMP;
   std::string Parameter = "dump.name";
@@ -193,18 +231,14 @@ bool ReadCheckedDump(const std::string &File, const std::string &Name, ConfigIma
     return false;
   }
   pci_init(Access);
-  const bool Same = SameAsParsed(Access, Name, Parsed, Error);
+  PreviewImage Read;
+  const bool Same = AddSameAsParsed(Access, Name, Digests, Read, Error);
   pci_cleanup(Access);
   if (!Same) {
     return false;
   }
-  for (ConfigFunction &Function : Parsed) {
-    PreviewFunction Added;
-    Added.Domain = Function.Segment;
-    Added.Config = std::move(Function);
-    Added.Source = Name;
-    Image.push_back(std::move(Added));
-  }
+  SortByAddress(Read);
+  std::move(Read.begin(), Read.end(), std::back_inserter(Image));
   return true;
 }
 
