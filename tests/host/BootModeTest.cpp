@@ -147,8 +147,8 @@ EFI_STATUS EFIAPI NoStall(UINTN) {
 // them) annotates its report exactly as the tool's expected annotated output, CR LF ended; no
 // configuration read is added by the annotation.
 TEST(BootModeTest, AnnotatedReportIsTheToolsOwn) {
-  for (const char *Name :
-       {"override-navi10", "two-domains", "multi-function-rebar", "workstation", "no-rebar"}) {
+  for (const char *Name : {"override-navi10", "two-domains", "vmd-domain", "multi-function-rebar",
+                           "workstation", "no-rebar"}) {
     SCOPED_TRACE(Name);
     const std::string Base = std::string(RBAR_TOOL_FIXTURE_DIR) + "/" + Name;
     ConfigImage Image;

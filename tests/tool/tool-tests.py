@@ -94,7 +94,7 @@ def parse_lspci(text):
     entries = None
     in_rebar = False
     for line in text.splitlines():
-        header = re.match(r"^([0-9a-f]{4}:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7]) [0-9a-f]{4}: "
+        header = re.match(r"^([0-9a-f]{4,8}:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7]) [0-9a-f]{4}: "
                           r"([0-9a-f]{4}:[0-9a-f]{4})", line)
         if header:
             entries = []
@@ -133,7 +133,7 @@ def parse_annotated(text):
     functions = {}
     lines = None
     for line in text.splitlines():
-        header = re.fullmatch(r"([0-9a-f]{4}:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7]) "
+        header = re.fullmatch(r"([0-9a-f]{4,8}:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7]) "
                               r"([0-9a-f]{4}:[0-9a-f]{4})", line)
         if header:
             lines = []
@@ -251,7 +251,7 @@ def lspci_windows(dump):
     windows = {}
     address = None
     for line in decoded.splitlines():
-        if re.match(r"[0-9a-f]{4}:", line):
+        if re.match(r"[0-9a-f]{4,8}:", line):
             address = line.split()[0]
         match = LSPCI_WINDOW.fullmatch(line)
         if match:
