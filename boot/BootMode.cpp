@@ -4,6 +4,7 @@
 #include "boot/BootMode.h"
 
 #include "boot/BootCountdown.h"
+#include "boot/BootStatus.h"
 #include "driver/DriverGlobals.h"
 #include "firmware/LoadedImage.h"
 #include "print/ConsolePrint.h"
@@ -21,6 +22,7 @@ constexpr CHAR16 REMOVABLE_MEDIA_PREFIX[] = u"\\EFI\\BOOT\\BOOT";
 constexpr CHAR16 IMAGE_SUFFIX[] = u".EFI";
 constexpr CHAR16 WAIT_WORD[] = u"wait";
 constexpr CHAR16 COUNTDOWN_WORD[] = u"countdown=";
+constexpr CHAR16 SUCCESS_WORD[] = u"success";
 
 template <UINTN N>
 constexpr UINTN Length(const CHAR16 (&)[N]) {
@@ -81,6 +83,12 @@ bool CountdownSeconds(const CHAR16 *Word, UINTN Count, UINT32 &Seconds) {
   return true;
 }
 
+// True for "success": return EFI_SUCCESS after the report, as a boot loader's menu entry
+// wants it (GRUB's entry passes it).
+bool IsSuccessWord(const CHAR16 *Word, UINTN Count) {
+  return EqualsIgnoringCase(Word, Count, SUCCESS_WORD, Length(SUCCESS_WORD));
+}
+
 // Names a word not understood on the console, cut to OPTION_WORD_SHOWN_CHARS characters.
 void ReportUnknownWord(const CHAR16 *Word, UINTN Count) {
   CHAR16 Shown[OPTION_WORD_SHOWN_CHARS + 1];
@@ -102,6 +110,8 @@ void ApplyWord(const CHAR16 *Word, UINTN Count, BootMode &Mode) {
   } else if (CountdownSeconds(Word, Count, Seconds)) {
     Mode.After = AfterReport::Countdown;
     Mode.CountdownSeconds = Seconds;
+  } else if (IsSuccessWord(Word, Count)) {
+    Mode.ReturnSuccess = true;
   } else {
     ReportUnknownWord(Word, Count);
   }
@@ -186,6 +196,10 @@ BootMode ParseLoadOptions(const void *Options, UINT32 Size, BootMode Default) {
     Start = End;
   }
   return Mode;
+}
+
+EFI_STATUS StatusAfterReport(const BootMode &Mode) {
+  return Mode.ReturnSuccess ? EFI_SUCCESS : BOOT_OPTION_GO_ON_STATUS;
 }
 
 BootMode ChooseBootMode(EFI_HANDLE Image) {
