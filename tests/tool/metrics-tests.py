@@ -67,7 +67,7 @@ def expected_samples(document):
                      sample("functions_scanned", {}, summary["functions_scanned"]),
                      sample("functions_with_resizable_bar", {}, summary["with_rebar"]),
                      sample("configuration_reads", {}, summary["configuration_reads"]),
-                     sample("partial_reads", {}, len(document["short_functions"]))])
+                     sample("functions_read_in_part", {}, len(document["short_functions"]))])
     for function in document["functions"]:
         for bar in [bar for bar in function["bars"] if bar["bar"] is not None]:
             labels = {"address": function["address"], "vendor_id": function["vendor_id"],
