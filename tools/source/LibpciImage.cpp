@@ -188,18 +188,20 @@ bool AddSameAsParsed(pci_access *Access, const std::string &Name,
         [](const ParsedFunction &Entry, const FunctionKey &Wanted) { return Entry.Key < Wanted; });
     const std::string Address = FormatFunctionAddress(Key);
     if (Found == Parsed.end() || Found->Key != Key) {
-      Error = Name + ": libpci reads a function " + Address + " that the file does not list";
+      Error = Name;
+      Error += ": libpci reads a function " + Address + " that the file does not list";
       return false;
     }
     if (Function.Config.Bytes.empty()) {
-      Error = Name + ": " + Address + ": not even its first 64 bytes can be read";
+      Error = Name;
+      Error += ": " + Address + ": not even its first 64 bytes can be read";
       return false;
     }
     if (Found->Size != Function.Config.Bytes.size() ||
         Found->Digest != DigestOf(Function.Config.Bytes)) {
-      Error = Name + ": libpci reads " + std::to_string(Function.Config.Bytes.size()) +
-              " bytes of " + Address + " that differ from the " + std::to_string(Found->Size) +
-              " the file holds";
+      Error = Name;
+      Error += ": libpci reads " + std::to_string(Function.Config.Bytes.size()) + " bytes of ";
+      Error += Address + " that differ from the " + std::to_string(Found->Size) + " the file holds";
       return false;
     }
     Image.push_back(std::move(Function));
