@@ -12,8 +12,10 @@
 
 namespace {
 
-// Hex digits of the header's fields, and its lower-case digits (lspci's form).
+// Hex digits of the header's fields, and its lower-case digits (lspci's form). A segment takes
+// four digits, and up to eight when its value needs them (Intel VMD domains start at 10000).
 constexpr UINTN SEGMENT_DIGITS = 4;
+constexpr UINTN SEGMENT_DIGITS_MAX = 8;
 constexpr UINTN BUS_DIGITS = 2;
 constexpr UINTN DEVICE_DIGITS = 2;
 constexpr UINTN FUNCTION_DIGITS = 1;
@@ -21,10 +23,10 @@ constexpr UINTN ID_DIGITS = 4;
 constexpr CHAR16 HEX_DIGITS[] = u"0123456789abcdef";
 constexpr UINT32 HEX_DIGIT_BITS = 4;
 constexpr UINT32 HEX_DIGIT_MASK = 0xF;
-// "SSSS:BB:DD.F vvvv:dddd", CR LF and the terminator.
-constexpr UINTN HEADER_CHARS = SEGMENT_DIGITS + 1 + BUS_DIGITS + 1 + DEVICE_DIGITS + 1 +
+// "SSSSSSSS:BB:DD.F vvvv:dddd", CR LF and the terminator.
+constexpr UINTN HEADER_CHARS = SEGMENT_DIGITS_MAX + 1 + BUS_DIGITS + 1 + DEVICE_DIGITS + 1 +
                                FUNCTION_DIGITS + 1 + ID_DIGITS + 1 + ID_DIGITS + 2 + 1;
-static_assert(HEADER_CHARS == 25);
+static_assert(HEADER_CHARS == 29);
 
 struct AnnotatingConsole {
   EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL Protocol;
@@ -52,10 +54,19 @@ CHAR16 *PutHex(CHAR16 *Out, UINT32 Value, UINTN Digits) {
   return Out + Digits;
 }
 
+// The digits Segment is printed with: four, or as many as its value needs.
+UINTN SegmentDigits(UINT32 Segment) {
+  UINTN Digits = SEGMENT_DIGITS;
+  while (Digits < SEGMENT_DIGITS_MAX && (Segment >> (Digits * HEX_DIGIT_BITS)) != 0) {
+    ++Digits;
+  }
+  return Digits;
+}
+
 // Writes the header of Read's function: its address, and its IDs when the survey read both.
 void WriteHeader(const FunctionRead &Read) {
   CHAR16 Header[HEADER_CHARS];
-  CHAR16 *Out = PutHex(Header, Read.Segment, SEGMENT_DIGITS);
+  CHAR16 *Out = PutHex(Header, Read.Segment, SegmentDigits(Read.Segment));
   *Out++ = u':';
   Out = PutHex(Out, Read.Bus, BUS_DIGITS);
   *Out++ = u':';

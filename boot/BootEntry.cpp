@@ -81,7 +81,7 @@ extern "C" EFI_STATUS EFIAPI BootEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *Table
     FreeReportCapture(Capture);
   }
   if (Mode.After == AfterReport::WaitForKey && WaitForKey(Table->ConIn) == WaitEnd::KeyPressed) {
-    return BOOT_OPTION_GO_ON_STATUS;
+    return StatusAfterReport(Mode);
   }
   // Without a keyboard a wait falls back to the usual countdown, which ends by itself.
   const UINT32 Seconds =
@@ -89,5 +89,5 @@ extern "C" EFI_STATUS EFIAPI BootEntry(EFI_HANDLE Image, EFI_SYSTEM_TABLE *Table
   if (Seconds > 0) {
     RunCountdown(Seconds, Table->ConIn);
   }
-  return BOOT_OPTION_GO_ON_STATUS;
+  return StatusAfterReport(Mode);
 }

@@ -4,6 +4,7 @@
 #include "boot/BootMode.h"
 
 #include "boot/BootCountdown.h"
+#include "boot/BootStatus.h"
 #include "driver/DriverGlobals.h"
 #include "firmware/LoadedImage.h"
 #include "print/ConsolePrint.h"
@@ -22,6 +23,7 @@ constexpr CHAR16 IMAGE_SUFFIX[] = u".EFI";
 constexpr CHAR16 WAIT_WORD[] = u"wait";
 constexpr CHAR16 COUNTDOWN_WORD[] = u"countdown=";
 constexpr CHAR16 SAVE_WORD[] = u"save";
+constexpr CHAR16 SUCCESS_WORD[] = u"success";
 
 template <UINTN N>
 constexpr UINTN Length(const CHAR16 (&)[N]) {
@@ -82,6 +84,12 @@ bool CountdownSeconds(const CHAR16 *Word, UINTN Count, UINT32 &Seconds) {
   return true;
 }
 
+// True for "success": return EFI_SUCCESS after the report, as a boot loader's menu entry
+// wants it (GRUB's entry passes it).
+bool IsSuccessWord(const CHAR16 *Word, UINTN Count) {
+  return EqualsIgnoringCase(Word, Count, SUCCESS_WORD, Length(SUCCESS_WORD));
+}
+
 // Names a word not understood on the console, cut to OPTION_WORD_SHOWN_CHARS characters.
 void ReportUnknownWord(const CHAR16 *Word, UINTN Count) {
   CHAR16 Shown[OPTION_WORD_SHOWN_CHARS + 1];
@@ -121,6 +129,8 @@ void ApplyWord(const CHAR16 *Word, UINTN Count, BootMode &Mode) {
   } else if (CountdownSeconds(Word, Count, Seconds)) {
     Mode.After = AfterReport::Countdown;
     Mode.CountdownSeconds = Seconds;
+  } else if (IsSuccessWord(Word, Count)) {
+    Mode.ReturnSuccess = true;
   } else if (!IsSaveWord(Word, Count)) {
     ReportUnknownWord(Word, Count);
   }
@@ -239,6 +249,10 @@ bool WantsSave(EFI_HANDLE Image) {
   }
   const auto *Loaded = static_cast<const EFI_LOADED_IMAGE_PROTOCOL *>(Interface);
   return LoadOptionsSaySave(Loaded->LoadOptions, Loaded->LoadOptionsSize);
+}
+
+EFI_STATUS StatusAfterReport(const BootMode &Mode) {
+  return Mode.ReturnSuccess ? EFI_SUCCESS : BOOT_OPTION_GO_ON_STATUS;
 }
 
 BootMode ChooseBootMode(EFI_HANDLE Image) {

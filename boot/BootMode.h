@@ -1,9 +1,10 @@
 // What the boot image does after its report, chosen from how it was started: its load options
-// ("wait", "countdown=N") and, when they choose nothing, the path it was started from.
+// ("wait", "countdown=N", "success") and, when they choose nothing, the path it was started from.
 #pragma once
 
 #include "firmware/DevicePath.h"
 #include "firmware/UefiBase.h"
+#include "firmware/UefiStatus.h"
 
 // After the report: wait for a key, or count down (any key ends the countdown at once).
 enum class AfterReport : UINT32 {
@@ -15,6 +16,10 @@ struct BootMode {
   AfterReport After;
   // Seconds of the countdown; 0 returns at once.
   UINT32 CountdownSeconds;
+  // Return EFI_SUCCESS after the report ("success"), for a boot loader's menu entry: GRUB then
+  // shows its menu again with no error left behind. Otherwise the image returns the error
+  // status that makes the firmware go on to its next boot option.
+  bool ReturnSuccess = false;
 };
 
 // Load options read: at most this many UCS-2 characters; the rest is ignored.
@@ -45,6 +50,9 @@ bool LoadOptionsSaySave(const void *Options, UINT32 Size);
 
 // LoadOptionsSaySave of the image's own load options.
 bool WantsSave(EFI_HANDLE Image);
+
+// The status the image returns after its report in Mode.
+EFI_STATUS StatusAfterReport(const BootMode &Mode);
 
 // The image's mode: its load options over the default, which is to wait for a key when it was
 // started from the removable-media path and to count down BOOT_COUNTDOWN_SECONDS otherwise.

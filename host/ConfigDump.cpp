@@ -10,19 +10,21 @@
 // line by its content, reads those too: a line indented with spaces is a decoded line as well.
 // A function ends at a blank line, at the end of the text or where the dump runs out of hex
 // lines, and must then hold 64, 256 or 4096 bytes. Lines may end in LF or CR LF. Anything else
-// is an error that names the line.
+// is an error that names the line, and a file is read no further than that line. Only the
+// functions' bytes are kept, never the text.
 #include "host/ConfigImage.h"
 
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string_view>
 #include <tuple>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,13 +44,17 @@ constexpr size_t DUMP_SIZE_EXTENDED = 4096;
 constexpr size_t DUMP_OFFSET_THREE_DIGITS = 0x100;
 // Longest first word taken for a (possibly malformed) offset: four characters and the colon.
 constexpr size_t DUMP_OFFSET_WORD_MAX = 5;
+// Longest line read: far more than any header or decoded line lspci prints. A longer line is a
+// fault, so that a file without line ends is never held whole.
+constexpr size_t DUMP_LINE_MAX = 65536;
+// Bytes read from a file at a time.
+constexpr size_t DUMP_READ_CHUNK = 65536;
 
 // Address fields of a function header.
 constexpr size_t DOMAIN_MIN_DIGITS = 4;
 constexpr size_t DOMAIN_MAX_DIGITS = 8;
 constexpr size_t BUS_DIGITS = 2;
 constexpr size_t DEVICE_DIGITS = 2;
-constexpr uint32_t MAX_SEGMENT = 0xFFFF;
 constexpr uint32_t MAX_DEVICE = 31;
 constexpr uint32_t MAX_FUNCTION = 7;
 
@@ -58,7 +64,7 @@ constexpr char DECODED_LINE_START = '\t';
 constexpr char DECODED_LINE_START_COPIED = ' ';
 
 // Where a function was listed, to report a second listing of the same address.
-using FunctionKey = std::tuple<uint16_t, uint8_t, uint8_t, uint8_t>;
+using FunctionKey = std::tuple<uint32_t, uint8_t, uint8_t, uint8_t>;
 
 // Value of one hex digit, or -1 for any other character.
 int HexDigitValue(char C) {
@@ -138,29 +144,28 @@ class DumpParser {
 public:
   DumpParser(const std::string &Name, std::string &Error) : Name(Name), Error(Error) {}
 
-  // Parses the whole text into Image; false with Error set on the first fault.
-  bool Parse(const std::string &Text, ConfigImage &Image) {
-    size_t Start = 0;
-    while (Start < Text.size()) {
-      size_t End = Text.find('\n', Start);
-      if (End == std::string::npos) {
-        End = Text.size();
-      }
-      std::string_view Line(Text.data() + Start, End - Start);
-      if (!Line.empty() && Line.back() == '\r') {
-        Line.remove_suffix(1);
-      }
-      ++LineNumber;
-      if (!ParseLine(Line)) {
-        return false;
-      }
-      Start = End + 1;
+  // Parses one line, without its LF; false with Error set on a fault.
+  bool Feed(std::string_view Line) {
+    if (!Line.empty() && Line.back() == '\r') {
+      Line.remove_suffix(1);
     }
+    ++LineNumber;
+    return ParseLine(Line);
+  }
+
+  // Ends the text: closes the last function and hands the functions to Image.
+  bool Finish(ConfigImage &Image) {
     if (!EndFunction()) {
       return false;
     }
     Image = std::move(Parsed);
     return true;
+  }
+
+  // The fault of a line longer than any lspci prints, which is not held to be read.
+  bool FailLongLine() {
+    ++LineNumber;
+    return Fail("line longer than " + std::to_string(DUMP_LINE_MAX) + " characters");
   }
 
 private:
@@ -265,16 +270,13 @@ private:
         DeviceText.size() != DEVICE_DIGITS || FunctionText.size() != 1) {
       return Fail(Shape);
     }
-    if (*Domain > MAX_SEGMENT) {
-      return Fail("domain " + std::string(DomainText) + " above ffff");
-    }
     if (*Device > MAX_DEVICE) {
       return Fail("device " + std::string(DeviceText) + " above 1f");
     }
     if (*FunctionNumber > MAX_FUNCTION) {
       return Fail("function " + std::string(FunctionText) + " above 7");
     }
-    Function.Segment = static_cast<uint16_t>(*Domain);
+    Function.Segment = *Domain;
     Function.Bus = static_cast<uint8_t>(*Bus);
     Function.Device = static_cast<uint8_t>(*Device);
     Function.Function = static_cast<uint8_t>(*FunctionNumber);
@@ -346,20 +348,80 @@ private:
 bool ParseConfigDump(const std::string &Text, const std::string &Name, ConfigImage &Image,
                      std::string &Error) {
   DumpParser Parser(Name, Error);
-  return Parser.Parse(Text, Image);
+  size_t Start = 0;
+  while (Start < Text.size()) {
+    size_t End = Text.find('\n', Start);
+    if (End == std::string::npos) {
+      End = Text.size();
+    }
+    const bool Parsed = End - Start <= DUMP_LINE_MAX
+                            ? Parser.Feed(std::string_view(Text.data() + Start, End - Start))
+                            : Parser.FailLongLine();
+    if (!Parsed) {
+      return false;
+    }
+    Start = End + 1;
+  }
+  return Parser.Finish(Image);
+}
+
+bool ReadConfigDump(int Descriptor, const std::string &Name, ConfigImage &Image, std::string &Error,
+                    const DumpChunkCopy &Copy) {
+  DumpParser Parser(Name, Error);
+  std::vector<char> Chunk(DUMP_READ_CHUNK);
+  // The start of a line that the previous chunk did not end.
+  std::string Pending;
+  for (;;) {
+    const ssize_t Got = read(Descriptor, Chunk.data(), Chunk.size());
+    if (Got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (Got < 0) {
+      Error = Name + ": cannot read: " + std::strerror(errno);
+      return false;
+    }
+    if (Got == 0) {
+      break;
+    }
+    const std::string_view Text(Chunk.data(), static_cast<size_t>(Got));
+    if (Copy && !Copy(Text)) {
+      return false;
+    }
+    size_t Start = 0;
+    for (size_t End = Text.find('\n'); End != std::string_view::npos;
+         End = Text.find('\n', Start)) {
+      const std::string_view Piece = Text.substr(Start, End - Start);
+      bool Parsed = false;
+      if (Pending.empty()) {
+        Parsed = Parser.Feed(Piece);
+      } else {
+        Pending.append(Piece);
+        Parsed = Pending.size() <= DUMP_LINE_MAX ? Parser.Feed(Pending) : Parser.FailLongLine();
+        Pending.clear();
+      }
+      if (!Parsed) {
+        return false;
+      }
+      Start = End + 1;
+    }
+    Pending.append(Text.substr(Start));
+    if (Pending.size() > DUMP_LINE_MAX) {
+      return Parser.FailLongLine();
+    }
+  }
+  if (!Pending.empty() && !Parser.Feed(Pending)) {
+    return false;
+  }
+  return Parser.Finish(Image);
 }
 
 bool LoadConfigDump(const std::string &Path, ConfigImage &Image, std::string &Error) {
-  std::ifstream File(Path, std::ios::binary);
-  if (!File) {
+  const int File = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (File < 0) {
     Error = Path + ": cannot open: " + std::strerror(errno);
     return false;
   }
-  std::ostringstream Text;
-  Text << File.rdbuf();
-  if (File.bad()) {
-    Error = Path + ": cannot read: " + std::strerror(errno);
-    return false;
-  }
-  return ParseConfigDump(Text.str(), Path, Image, Error);
+  const bool Read = ReadConfigDump(File, Path, Image, Error, {});
+  close(File);
+  return Read;
 }

@@ -104,8 +104,8 @@ HostPlatform::~HostPlatform() {
   }
 }
 
-HostRootBridge &HostPlatform::AddRootBridge(const ConfigImage &Image,
-                                            std::vector<uint8_t> Descriptors, uint32_t Segment) {
+HostRootBridge &HostPlatform::AddRootBridge(ConfigImage Image, std::vector<uint8_t> Descriptors,
+                                            uint32_t Segment) {
   auto Bridge = std::make_unique<HostRootBridge>();
   Bridge->Shell.Bridge = Bridge.get();
   EFI_PCI_ROOT_BRIDGE_IO_PROTOCOL &Protocol = Bridge->Shell.Protocol;
@@ -119,8 +119,9 @@ HostRootBridge &HostPlatform::AddRootBridge(const ConfigImage &Image,
   Bridge->Descriptors = std::move(Descriptors);
   const std::vector<uint8_t> End = EndTag();
   Bridge->Descriptors.insert(Bridge->Descriptors.end(), End.begin(), End.end());
-  for (const ConfigFunction &Function : Image) {
-    Bridge->Functions[HostFunctionKey(Function.Bus, Function.Device, Function.Function)] = Function;
+  for (ConfigFunction &Function : Image) {
+    Bridge->Functions[HostFunctionKey(Function.Bus, Function.Device, Function.Function)] =
+        std::move(Function);
   }
   Handles.push_back(Bridge->Handle);
   Bridges.push_back(std::move(Bridge));

@@ -108,8 +108,8 @@ struct HostPlatform {
   HostPlatform &operator=(const HostPlatform &) = delete;
 
   // Adds a root bridge serving Image, with Descriptors as its resource list (an end tag is
-  // appended). Bridges are found in the order they were added.
-  HostRootBridge &AddRootBridge(const ConfigImage &Image, std::vector<uint8_t> Descriptors,
+  // appended). Bridges are found in the order they were added. The functions are moved in.
+  HostRootBridge &AddRootBridge(ConfigImage Image, std::vector<uint8_t> Descriptors,
                                 uint32_t Segment = 0);
   // Adds a handle in the handle buffer on which the root bridge protocol is not found.
   void AddForeignHandle();

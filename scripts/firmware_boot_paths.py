@@ -4,7 +4,8 @@ OVMF on one variable store and one disk:
 - grub: the menu entry of tools/boot/20_rbar-survey, made with grub-common's library, in a
   standalone GRUB on the disk's removable-media path. Its configuration first starts the fixture
   bridges (a boot-service driver stays loaded after GRUB starts it), boots the entry, and falls
-  back to an entry that proves GRUB has control again.
+  back to the next entry, which proves GRUB has control again and must start clean: no error
+  left over from the boot image and no prompt for a key.
 - systemd-boot: systemd-bootx64.efi on the removable-media path with the loader entry that
   rbar-survey-boot writes in a Linux guest (first boot); systemd-boot loads the fixture bridges
   from \\EFI\\systemd\\drivers and boots the entry (second boot).
@@ -37,6 +38,9 @@ PATHS = ("grub", "systemd-boot", "linux-once", "linux-always", "linux-remove", "
 GRUB_MODULES = ("normal chain part_gpt part_msdos fat search search_fs_uuid search_fs_file "
                 "search_label echo halt reboot configfile test")
 GRUB_BACK = "rbar-grub: GRUB has control again"
+# What GRUB shows when a chainloaded image leaves an error behind: its message, and the prompt
+# for a key before it goes on.
+GRUB_LEFTOVER = r"error: |Press any key to continue\.\.\."
 FIXTURE_FOLDER = "EFI/fixture"
 # The boot image's count line (as run-firmware.py reads it).
 COUNT_PATTERN = (r"rbar-survey [0-9][^:\r\n]*: \d+ root bridges?, \d+ functions? scanned, "
@@ -59,13 +63,16 @@ def boot_image_name(arguments):
 
 class Boot:
     """One QEMU run: the guest's step (None: no guest), whether the boot image shows, the line
-    after which its report starts and the line that proves control came back after it."""
+    after which its report starts, the line that proves control came back after it, and what
+    must not show between the two."""
 
-    def __init__(self, step=None, shows=False, start=None, back=None, keys=None, report=None):
+    def __init__(self, step=None, shows=False, start=None, back=None, keys=None, report=None,
+                 leftover=None):
         self.step = step
         self.shows = shows
         self.start = start
         self.back = back
+        self.leftover = leftover
         # A key plan for the boot, made from the runner; the report's lines when not the
         # expected report's.
         self.keys = keys
@@ -213,8 +220,12 @@ def check_boot(runner, arguments, boot, number, text):
     functions = arguments.expect_rebar_functions if boot.report is None else 0
     if functions is not None and found != functions:
         raise Check(f"boot {number}: count line gives {found} functions, {functions} expected")
-    if re.search(boot.back, text[count.end():]) is None:
+    back = re.search(boot.back, text[count.end():])
+    if back is None:
         raise Check(f"boot {number}: control did not come back after the boot image")
+    leftover = boot.leftover and re.search(boot.leftover, text[count.end():][:back.start()])
+    if leftover:
+        raise Check(f"boot {number}: {leftover.group(0)!r} shows before the next entry")
     return f"boot {number}: {len(report)} report lines, {found} functions, then control back"
 
 
@@ -343,7 +354,8 @@ boot
     # GRUB names the image it chainloads in a "file path:" line ending with its file.
     start = rf"/File\({re.escape(boot_image_name(arguments))}\)/EndEntire\n\r"
     return run_boots(runner, arguments, work, disk,
-                     [Boot(shows=True, start=start, back=re.escape(GRUB_BACK))])
+                     [Boot(shows=True, start=start, back=re.escape(GRUB_BACK),
+                           leftover=GRUB_LEFTOVER)])
 
 
 def run_systemd_boot(runner, arguments, work):

@@ -7,6 +7,8 @@ Three measurements, all from the one build directory:
   - rbar_bench --count-instructions under callgrind: instructions per call and per scan;
   - objdump -h of RbarSurvey.efi: the image's size and its sections, and the linker map
     (RbarSurvey.map, beside the image): the bytes of every function and constant;
+  - rbar-survey and lspci over two generated 200 MB dump files (scripts/bench_large_files.py):
+    time and peak memory of each, beside each other;
 and says which of the engine's and the image's goals the figures meet.
 rbar_bench checks, before it measures anything, that every renderer gives the same text, and
 fails otherwise; so does this script.
@@ -23,6 +25,8 @@ import re
 import subprocess
 import sys
 import tempfile
+
+from bench_large_files import large_file_rows, large_file_table
 
 # Google Benchmark settings: the median of REPETITIONS runs of at least MIN_TIME seconds each.
 REPETITIONS = 5
@@ -313,6 +317,10 @@ def main():
         print("run-benchmarks: counting instructions (callgrind)", file=sys.stderr)
         counts, calls = instruction_counts(bench)
         image_size, sections = image_sections(image)
+        print("run-benchmarks: rbar-survey and lspci on 200 MB dump files", file=sys.stderr)
+        with tempfile.TemporaryDirectory() as scratch:
+            large_rows = large_file_rows(os.path.join(args.build, "tools", "rbar-survey"),
+                                         source_dir, scratch)
     except subprocess.CalledProcessError as error:
         sys.exit(f"run-benchmarks: {' '.join(error.cmd)} failed:\n{error.stderr}")
 
@@ -391,6 +399,18 @@ def main():
         "",
     ]
     lines += size_table(source_dir, image_map, dict(sections).get(".text", 0))
+    lines += [
+        "",
+        "## rbar-survey and lspci on large dump files",
+        "",
+        "Each file is generated at bench time and read once by `rbar-survey -F FILE` and once by "
+        "`lspci -F FILE`; wall time and peak resident memory (`wait4`) of each. The goal: within "
+        "twice lspci's time and memory on the same file. A damaged file is refused at its first "
+        "bad line without the rest being read; a whole dump is held as its functions' bytes, "
+        "not its text.",
+        "",
+    ]
+    lines += large_file_table(large_rows)
     lines.append("")
 
     os.makedirs(os.path.dirname(os.path.abspath(args.output)), exist_ok=True)

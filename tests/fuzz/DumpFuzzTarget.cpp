@@ -40,7 +40,7 @@ constexpr uint8_t MAX_DEVICE = 31;
 constexpr uint8_t MAX_FUNCTION = 7;
 constexpr size_t DECIMAL_BASE = 10;
 
-using Address = std::tuple<uint16_t, uint8_t, uint8_t, uint8_t>;
+using Address = std::tuple<uint32_t, uint8_t, uint8_t, uint8_t>;
 
 // The lines of Text as the parser counts them: the last one need not end in a line feed.
 size_t LineCount(const std::string &Text) {
@@ -121,7 +121,7 @@ void CheckImage(const std::string &Text, const ConfigImage &Image) {
 
 // Runs the driver over Image with its buses renumbered, when they are few.
 void CheckDriverRun(const ConfigImage &Image) {
-  std::map<uint16_t, std::map<uint8_t, uint8_t>> Buses;
+  std::map<uint32_t, std::map<uint8_t, uint8_t>> Buses;
   size_t BusCount = 0;
   for (const ConfigFunction &Function : Image) {
     BusCount += Buses[Function.Segment].emplace(Function.Bus, 0).second ? 1 : 0;

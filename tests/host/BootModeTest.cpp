@@ -70,6 +70,11 @@ const OptionsRow OPTIONS_ROWS[] = {
      WAIT,
      WAIT,
      ""},
+    {"GRUB's entry: success",
+     Ucs2("wait success", {0, 0}),
+     COUNTDOWN_5,
+     {AfterReport::WaitForKey, 5, true},
+     ""},
     {"binary after text", Ucs2("wait", {0x01, 0x00}), COUNTDOWN_5, COUNTDOWN_5, ""},
     {"beyond the characters read", Ucs2(std::string(LOAD_OPTIONS_MAX_CHARS, ' ') + "wait"),
      COUNTDOWN_5, COUNTDOWN_5, ""},
@@ -90,6 +95,7 @@ TEST(BootModeTest, LoadOptionsChooseTheMode) {
                                            static_cast<UINT32>(Row.Bytes.size()), Row.Default);
     EXPECT_EQ(Mode.After, Row.Chosen.After);
     EXPECT_EQ(Mode.CountdownSeconds, Row.Chosen.CountdownSeconds);
+    EXPECT_EQ(StatusAfterReport(Mode), StatusAfterReport(Row.Chosen));
     EXPECT_EQ(Platform.ConsoleText(), Row.Console);
   }
   SystemTable = nullptr;
@@ -188,8 +194,8 @@ std::string FirmwareFreeWords(const std::string &Line) {
 // firmware's apertures decide, which the tool's fixtures do not give); the reads it adds are
 // the headers of the functions found.
 TEST(BootModeTest, AnnotatedReportIsTheToolsOwn) {
-  for (const char *Name :
-       {"override-navi10", "two-domains", "multi-function-rebar", "workstation", "no-rebar"}) {
+  for (const char *Name : {"override-navi10", "two-domains", "vmd-domain", "multi-function-rebar",
+                           "workstation", "no-rebar"}) {
     SCOPED_TRACE(Name);
     const std::string Base = std::string(RBAR_TOOL_FIXTURE_DIR) + "/" + Name;
     ConfigImage Image;

@@ -2,7 +2,9 @@
 // with the file and line of the first fault.
 #include "host/ConfigImage.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -43,7 +45,7 @@ const std::string DECODED_DETAIL = "\t\tBAR 0: current size: 256MB, supported: 2
 
 // What one parsed function must hold.
 struct ExpectedFunction {
-  uint16_t Segment;
+  uint32_t Segment;
   uint8_t Bus;
   uint8_t Device;
   uint8_t Function;
@@ -105,6 +107,9 @@ INSTANTIATE_TEST_SUITE_P(
         AcceptedCase{"Domain",
                      Function("0001:3f:1e.6 Ethernet controller", 256),
                      {{1, 0x3F, 0x1E, 6, 256, 0}}},
+        AcceptedCase{"VmdDomain",
+                     Function("10000:e1:00.0 Non-Volatile memory controller", 64),
+                     {{0x10000, 0xE1, 0, 0, 64, 0}}},
         AcceptedCase{
             "ZeroDomainWritten", Function("0000:00:1f.3 Audio", 64), {{0, 0, 0x1F, 3, 64, 0}}},
         AcceptedCase{"NoDescription", Function("02:00.0", 64), {{0, 2, 0, 0, 64, 0}}},
@@ -232,8 +237,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "bad.dump:7: function 0002:01:00.0 already listed at line 1"},
         RefusedCase{"DeviceAbove31", Function("01:20.0 X", 64), "bad.dump:1: device 20 above 1f"},
         RefusedCase{"FunctionAbove7", Function("01:00.8 X", 64), "bad.dump:1: function 8 above 7"},
-        RefusedCase{"DomainAboveFfff", Function("10000:01:00.0 X", 64),
-                    "bad.dump:1: domain 10000 above ffff"},
+        RefusedCase{"DomainNineDigits", Function("100000000:01:00.0 X", 64),
+                    "bad.dump:1: function address must be [DDDD:]BB:DD.F in hex"},
+        RefusedCase{"LineBeyondAnyLspciPrints", std::string(70000, 'x') + "\n",
+                    "bad.dump:1: line longer than 65536 characters"},
         RefusedCase{"DomainShort", Function("001:01:00.0 X", 64),
                     "bad.dump:1: function address must be [DDDD:]BB:DD.F in hex"},
         RefusedCase{"BusOneDigit", Function("1:00.0 X", 64),
@@ -272,6 +279,30 @@ TEST(ConfigDump, LoadNamesTheFileInErrors) {
             Path.string() +
                 ":7: neither a function header \"BB:DD.F ...\" nor a hex line \"OFF: xx ...\"");
   std::filesystem::remove(Path);
+}
+
+// A fault ends the reading at its line: a pipe whose writer never ends is not waited on.
+TEST(ConfigDump, ReadStopsAtTheFirstBadLine) {
+  int Pipe[2];
+  ASSERT_EQ(pipe(Pipe), 0);
+  const std::string Text = HexLines(64);
+  ASSERT_EQ(write(Pipe[1], Text.data(), Text.size()), static_cast<ssize_t>(Text.size()));
+  ConfigImage Image;
+  std::string Error;
+  EXPECT_FALSE(ReadConfigDump(Pipe[0], "pipe", Image, Error, {}));
+  EXPECT_EQ(Error, "pipe:1: hex line outside a function: a function header must come first");
+  close(Pipe[0]);
+  close(Pipe[1]);
+}
+
+TEST(ConfigDump, ReadReportsAReadError) {
+  const int Directory = open("/", O_RDONLY);
+  ASSERT_GE(Directory, 0);
+  ConfigImage Image;
+  std::string Error;
+  EXPECT_FALSE(ReadConfigDump(Directory, "dir", Image, Error, {}));
+  EXPECT_EQ(Error, "dir: cannot read: Is a directory");
+  close(Directory);
 }
 
 TEST(ConfigDump, LoadReportsAMissingFile) {

@@ -28,7 +28,7 @@ EXIT_USAGE = 2
 STDIN_NAME = "<stdin>"
 HEADER_BYTES, CONVENTIONAL_BYTES = 64, 256
 HEX_LINE = re.compile(r"^[0-9a-f]{2,3}: ")
-HEADER_LINE = re.compile(r"^(?:[0-9a-f]{4}:)?[0-9a-f]{2}:[0-9a-f]{2}\.[0-7](?: |$)")
+HEADER_LINE = re.compile(r"^(?:[0-9a-f]{4,8}:)?[0-9a-f]{2}:[0-9a-f]{2}\.[0-7](?: |$)")
 
 # lspci options of each form, and how many bytes of each function it prints (None: all).
 # "-s" is followed by the address of a function the tool reports on.

@@ -6,7 +6,8 @@
   exporter DUMP...  Debian's node_exporter, on a loopback port with only its textfile collector,
                     serves every sample rbar-survey-metrics wrote for each dump (and this
                     machine, as root) with node_textfile_scrape_error 0; promtool check metrics
-                    passes where installed; a failed run leaves the last good file alone
+                    passes where installed; a failed run leaves the last good file alone, and
+                    so does a run on a file system too small for the metrics
   units BUILD       systemd-analyze verify (no message) on the units `cmake --install` stages,
                     their script and manual page found there
 """
@@ -66,7 +67,7 @@ def expected_samples(document):
                      sample("functions_scanned", {}, summary["functions_scanned"]),
                      sample("functions_with_resizable_bar", {}, summary["with_rebar"]),
                      sample("configuration_reads", {}, summary["configuration_reads"]),
-                     sample("partial_reads", {}, len(document["short_functions"]))])
+                     sample("functions_read_in_part", {}, len(document["short_functions"]))])
     for function in document["functions"]:
         for bar in [bar for bar in function["bars"] if bar["bar"] is not None]:
             labels = {"address": function["address"], "vendor_id": function["vendor_id"],
@@ -128,7 +129,60 @@ def check_served(port, text, name):
     print("%s: %d families served, node_textfile_scrape_error 0" % (name, families))
 
 
+# A survey whose metrics fit in a small file system, and one whose metrics (11 KB) do not.
+SMALL_SURVEY = "no-rebar.dump"
+LARGE_SURVEY = "demo-gpus.dump"
+SMALL_FILE_SYSTEM = "size=8k"
+
+
+def check_full_file_system(tool, script, shim, dumps):
+    """rbar-survey-metrics on a full file system fails and keeps the last good file whole: an
+    8 KiB tmpfs where this test may mount one (as root), else an output that refuses writes."""
+    by_name = {os.path.basename(dump): dump for dump in dumps}
+    with tempfile.TemporaryDirectory() as directory:
+        mounted = os.geteuid() == 0 and run(["mount", "-t", "tmpfs", "-o", SMALL_FILE_SYSTEM,
+                                             "tmpfs", directory])[0] == 0
+        try:
+            status, err, good = write_metrics(script, directory, shim, 'exec %s "$@" -F %s'
+                                              % (tool, by_name[SMALL_SURVEY]))
+            if status != 0:
+                raise Failure("the small survey on the small file system: %s" % err)
+            large = by_name[LARGE_SURVEY]
+            command = ('exec %s "$@" -F %s' % (tool, large) if mounted
+                       else 'exec %s "$@" -F %s >/dev/full' % (tool, large))
+            status, err, kept = write_metrics(script, directory, shim, command)
+            if status == 0 or kept != good or len(os.listdir(directory)) != 1:
+                raise Failure("a survey that does not fit: status %d, %r, %d bytes kept of %d; "
+                              "the last good file must stay alone"
+                              % (status, err, len(kept), len(good)))
+        finally:
+            if mounted:
+                run(["umount", directory])
+    print("a survey that does not fit (%s): the last good file kept"
+          % ("8 KiB tmpfs" if mounted else "/dev/full"))
+
+
+# rbar-survey-metrics' command lines: (arguments, status, start of stdout, stderr).
+SCRIPT_USAGE = [
+    (["--help"], 0, "usage: rbar-survey-metrics [DIRECTORY]\n", ""),
+    (["--bogus"], 2, "", "rbar-survey-metrics: unknown option \"--bogus\"\n"
+                         "Try 'rbar-survey-metrics --help'.\n"),
+    (["a", "b"], 2, "", "rbar-survey-metrics: one directory at most, 2 given\n"
+                        "Try 'rbar-survey-metrics --help'.\n"),
+]
+
+
+def check_script_usage(script):
+    for arguments, expected, out_start, expected_err in SCRIPT_USAGE:
+        status, out, err = run(["sh", script] + arguments)
+        if status != expected or not out.startswith(out_start) or err != expected_err:
+            raise Failure("rbar-survey-metrics %s: status %d, %r, %r"
+                          % (arguments, status, out[:60], err))
+    print("%d command lines of rbar-survey-metrics as expected" % len(SCRIPT_USAGE))
+
+
 def test_exporter(tool, script, dumps):
+    check_script_usage(script)
     if shutil.which(EXPORTER) is None:
         print("%s is not installed" % EXPORTER)
         return SKIP
@@ -166,6 +220,7 @@ def test_exporter(tool, script, dumps):
                 raise Failure("a failed survey: status %d, %r; the last file must stay alone"
                               % (status, err))
             check_served(port, kept, "after a failed run")
+            check_full_file_system(tool, script, shim, dumps)
         finally:
             exporter.terminate()
             try:

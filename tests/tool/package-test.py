@@ -169,6 +169,15 @@ def check_extracted_tool(root, version, build, dump, expected):
     print("packaged tool: %s" % shown, end="")
 
 
+# Command lines rbar-survey-boot refuses before anything else, each with its one message.
+USAGE_STATUS = 2
+BOOT_USAGE_FAULTS = [
+    (["bogus"], 'rbar-survey-boot: "bogus" is not a command or option: once, always, remove or '
+                'status (see --help)\n'),
+    ([], "rbar-survey-boot: no command given: once, always, remove or status (see --help)\n"),
+]
+
+
 def check_boot_helpers(package, root, scratch):
     """The shell scripts are executable (lint.shellcheck reads them); rbar-survey-boot's usage,
     its manual page and its refusal of a user other than root. The conffile list shows in
@@ -188,6 +197,12 @@ def check_boot_helpers(package, root, scratch):
     if not commands or missing:
         raise Failure("the manual page of rbar-survey-boot does not describe %s" % missing)
     check_manual(root, BOOT_MANUAL, tool)
+    for arguments, message in BOOT_USAGE_FAULTS:
+        done = subprocess.run(["sh", tool] + arguments, capture_output=True, text=True,
+                              check=False)
+        if done.returncode != USAGE_STATUS or done.stderr != message or done.stdout:
+            raise Failure("rbar-survey-boot %s: status %d, %r" % (arguments, done.returncode,
+                                                                  done.stderr))
     as_user = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] \
         if os.geteuid() == 0 else []
     # The script comes on standard input, opened here: the scratch folder is root's alone.

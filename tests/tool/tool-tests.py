@@ -21,6 +21,7 @@ import argparse
 import json
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -93,7 +94,7 @@ def parse_lspci(text):
     entries = None
     in_rebar = False
     for line in text.splitlines():
-        header = re.match(r"^([0-9a-f]{4}:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7]) [0-9a-f]{4}: "
+        header = re.match(r"^([0-9a-f]{4,8}:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7]) [0-9a-f]{4}: "
                           r"([0-9a-f]{4}:[0-9a-f]{4})", line)
         if header:
             entries = []
@@ -132,7 +133,7 @@ def parse_annotated(text):
     functions = {}
     lines = None
     for line in text.splitlines():
-        header = re.fullmatch(r"([0-9a-f]{4}:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7]) "
+        header = re.fullmatch(r"([0-9a-f]{4,8}:[0-9a-f]{2}:[0-9a-f]{2}\.[0-7]) "
                               r"([0-9a-f]{4}:[0-9a-f]{4})", line)
         if header:
             lines = []
@@ -254,7 +255,7 @@ def lspci_windows(dump):
     windows = {}
     address = None
     for line in decoded.splitlines():
-        if re.match(r"[0-9a-f]{4}:", line):
+        if re.match(r"[0-9a-f]{4,8}:", line):
             address = line.split()[0]
         match = LSPCI_WINDOW.fullmatch(line)
         if match:
@@ -390,7 +391,8 @@ MALFORMED_DUMPS = [
 
 # Command lines: (case, arguments, status, text that standard error must hold).
 COMMAND_LINES = [
-    ("unknown option", ["--bogus"], EXIT_USAGE, 'rbar-survey: unknown option "--bogus"\nusage:'),
+    ("unknown option", ["--bogus"], EXIT_USAGE,
+     'rbar-survey: unknown option "--bogus"\nTry \'rbar-survey --help\'.\n'),
     ("dump without file", ["--dump"], EXIT_USAGE, "rbar-survey: option --dump needs a dump file\n"),
     ("bare argument", ["file.dump"], EXIT_USAGE, 'rbar-survey: unexpected argument "file.dump"'),
     ("missing dump", ["-F", "missing.dump"], EXIT_USAGE,
@@ -407,6 +409,46 @@ COMMAND_LINES = [
      % os.devnull),
 ]
 
+# Standard input that cannot be read: (case, what the shell gives as standard input, message).
+STDIN_FAULTS = [
+    ("standard input closed", "<&-", "rbar-survey: <stdin>: cannot read: Bad file descriptor\n"),
+    ("standard input a directory", "< /", "rbar-survey: <stdin>: cannot read: Is a directory\n"),
+]
+
+# Every output mode, to an output that refuses the writes: (arguments, shell redirection,
+# message). The report is not whole, so the run fails.
+OUTPUT_MODES = [[], ["--annotate"], ["--explain"], ["--json"], ["--prometheus"], ["--help"],
+                ["--version"]]
+OUTPUT_FAULTS = [
+    ("full", "> /dev/full", "rbar-survey: cannot write to standard output: No space left on device\n"),
+    ("closed", ">&-", "rbar-survey: cannot write to standard output: Bad file descriptor\n"),
+]
+EXIT_FAILURE = 1
+
+
+def shell_run(arguments, redirection, cwd):
+    """Runs the tool through sh with a redirection; returns (status, stderr)."""
+    command = " ".join(shlex.quote(argument) for argument in arguments) + " " + redirection
+    done = subprocess.run(["sh", "-c", command], cwd=cwd, capture_output=True, text=True,
+                          check=False)
+    return done.returncode, done.stderr
+
+
+def output_faults(tool, directory):
+    """Each output mode to each refusing output: exit 1 and the fault named first."""
+    failed = []
+    dump = os.path.join(os.path.dirname(os.path.abspath(__file__)), "override-navi10.dump")
+    for mode in OUTPUT_MODES:
+        for case, redirection, message in OUTPUT_FAULTS:
+            status, err = shell_run([tool] + mode + ["-F", dump], redirection, directory)
+            if status != EXIT_FAILURE or not err.startswith(message):
+                failed.append("%s output %s: status %d, stderr %r" % (case, mode, status, err))
+    for case, redirection, message in STDIN_FAULTS:
+        status, err = shell_run([tool, "-F", "-"], redirection, directory)
+        if status != EXIT_USAGE or err != message:
+            failed.append("%s: status %d, stderr %r" % (case, status, err))
+    return failed
+
 
 def test_errors(tool):
     failed = []
@@ -421,6 +463,7 @@ def test_errors(tool):
             status, out, err = run([tool] + arguments, cwd=directory)
             if status != expected or out != "" or message not in err:
                 failed.append("%s: status %d, stdout %r, stderr %r" % (case, status, out, err))
+        failed += output_faults(tool, directory)
     status, out, err = run([tool, "--help"])
     if status != EXIT_OK or not out.startswith("usage: rbar-survey") or err != "":
         failed.append("--help: status %d, stdout %r, stderr %r" % (status, out, err))
@@ -429,7 +472,9 @@ def test_errors(tool):
         failed.append("--version: status %d, stdout %r, stderr %r" % (status, out, err))
     if failed:
         raise Failure("\n".join(failed))
-    print("%d error cases as expected" % (len(MALFORMED_DUMPS) + len(COMMAND_LINES) + 2))
+    print("%d error cases as expected" % (len(MALFORMED_DUMPS) + len(COMMAND_LINES) + 2 +
+                                          len(OUTPUT_MODES) * len(OUTPUT_FAULTS) +
+                                          len(STDIN_FAULTS)))
 
 
 # Characters of the screen's text on one "# " line of a report file, which ends in CR LF.

@@ -1,9 +1,12 @@
 // rbar-survey: the Resizable BAR survey driver run on the host, over this machine's PCI
 // configuration space or over lspci dump files. The report goes to standard output, a summary
 // and every warning to standard error.
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -28,6 +31,27 @@ constexpr uid_t ROOT_USER_ID = 0;
 
 void PrintMessage(const std::string &Line) {
   std::fprintf(stderr, "%s: %s\n", PREVIEW_PROGRAM, Line.c_str());
+}
+
+// Writes Text to standard output and flushes it; false after naming the fault on standard error.
+bool WriteOutput(const std::string &Text) {
+  errno = 0;
+  if (std::fwrite(Text.data(), 1, Text.size(), stdout) == Text.size() && std::fflush(stdout) == 0) {
+    return true;
+  }
+  PrintMessage(std::string("cannot write to standard output: ") +
+               std::strerror(errno != 0 ? errno : EIO));
+  return false;
+}
+
+// Whether standard output is an open descriptor. When it is closed, the next file opened would
+// take its number and receive the report, so the run stops before opening anything.
+bool StandardOutputOpen() {
+  if (fcntl(STDOUT_FILENO, F_GETFD) >= 0) {
+    return true;
+  }
+  PrintMessage(std::string("cannot write to standard output: ") + std::strerror(errno));
+  return false;
 }
 
 // "1 root bridge" / "2 root bridges".
@@ -97,16 +121,16 @@ int main(int Count, char **Arguments) {
   std::string Error;
   if (!ParsePreviewOptions(Given, Options, Error)) {
     PrintMessage(Error);
-    std::fputs(PreviewUsage().c_str(), stderr);
+    std::fprintf(stderr, "Try '%s --help'.\n", PREVIEW_PROGRAM);
     return PREVIEW_EXIT_USAGE;
   }
-  if (Options.Help) {
-    std::fputs(PreviewUsage().c_str(), stdout);
-    return PREVIEW_EXIT_OK;
+  if (!StandardOutputOpen()) {
+    return PREVIEW_EXIT_FAILURE;
   }
-  if (Options.Version) {
-    std::printf("%s %s\n", PREVIEW_PROGRAM, PREVIEW_VERSION);
-    return PREVIEW_EXIT_OK;
+  if (Options.Help || Options.Version) {
+    const std::string Text =
+        Options.Help ? PreviewUsage() : std::string(PREVIEW_PROGRAM) + " " + PREVIEW_VERSION + "\n";
+    return WriteOutput(Text) ? PREVIEW_EXIT_OK : PREVIEW_EXIT_FAILURE;
   }
 
   PreviewImage Image;
@@ -161,8 +185,7 @@ int main(int Count, char **Arguments) {
   } else {
     Report = RenderReport(Run.Writes, Image, Options.Annotate);
   }
-  std::fwrite(Report.data(), 1, Report.size(), stdout);
-  std::fflush(stdout);
+  const bool Written = WriteOutput(Report);
 
   for (const std::string &Line : ShortLines) {
     PrintMessage(Line);
@@ -171,6 +194,6 @@ int main(int Count, char **Arguments) {
   for (const std::string &Line : Faults) {
     PrintMessage(Line);
   }
-  return Run.Violations.empty() && Run.EntryStatus == EFI_SUCCESS ? PREVIEW_EXIT_OK
-                                                                  : PREVIEW_EXIT_FAILURE;
+  return Written && Run.Violations.empty() && Run.EntryStatus == EFI_SUCCESS ? PREVIEW_EXIT_OK
+                                                                             : PREVIEW_EXIT_FAILURE;
 }

@@ -125,6 +125,7 @@ std::string PreviewUsage() {
          "      --version        show the program's version\n"
          "\n"
          "The report goes to standard output, a summary and any warnings to standard error.\n"
-         "Exit status: 0 report made, 1 configuration space not accessible or the driver\n"
-         "misused the hosted platform, 2 bad command line or dump file.\n";
+         "Exit status: 0 report made, 1 configuration space not accessible, the driver\n"
+         "misused the hosted platform or the output could not be written, 2 bad command line\n"
+         "or dump file.\n";
 }

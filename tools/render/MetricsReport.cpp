@@ -137,7 +137,7 @@ std::string RenderMetricsReport(const ReportInputs &Inputs, int64_t RunTime) {
                 "Scanned functions with a Resizable BAR capability.", Survey.FunctionsWithRebar),
       RunFamily("configuration_reads", "Configuration reads the survey made.",
                 Survey.ConfigurationReads),
-      RunFamily("partial_reads",
+      RunFamily("functions_read_in_part",
                 "Functions read only in part (not run as root, or a short dump); their "
                 "Resizable BARs may be missing.",
                 Inputs.Short.size()),

@@ -7,6 +7,7 @@ extern "C" {
 #include <pci/pci.h>
 }
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -18,9 +19,7 @@ extern "C" {
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <iostream>
 #include <iterator>
-#include <sstream>
 
 #include "tools/cli/PreviewOptions.h"
 
@@ -33,8 +32,6 @@ constexpr std::array<int, 3> READ_STEP_ENDS = {64, 256, 4096};
 // the process's own file descriptor directory.
 constexpr const char *STDIN_MEMORY_FILE = "rbar-survey-stdin";
 constexpr const char *OWN_FILE_DESCRIPTORS = "/proc/self/fd/";
-// Largest domain the strict dump parser accepts.
-constexpr uint32_t MAX_DUMP_DOMAIN = 0xFFFF;
 
 // What libpci's messages are reported against (the dump file, or libpci itself for this
 // machine), and the status the process ends with on a fatal one. Set for each access.
@@ -63,6 +60,19 @@ void LibpciWarning(char *Format, ...) { // NOLINT(cert-dcl50-cpp)
   va_start(Arguments, Format);
   PrintLibpciMessage("warning: ", Format, Arguments);
   va_end(Arguments);
+}
+
+// A parsed function's address as a key.
+FunctionKey KeyOfParsed(const ConfigFunction &Function) {
+  return {Function.Segment, Function.Bus, Function.Device, Function.Function};
+}
+
+// Sorts Image by address.
+void SortByAddress(PreviewImage &Image) {
+  std::sort(Image.begin(), Image.end(),
+            [](const PreviewFunction &Left, const PreviewFunction &Right) {
+              return KeyOf(Left) < KeyOf(Right);
+            });
 }
 
 // Debug output is only produced when asked for, which the tool never does.
@@ -95,19 +105,25 @@ std::vector<uint8_t> ReadFunctionBytes(pci_dev *Device) {
   return Bytes;
 }
 
+// The function libpci lists as Device, with its bytes as the access method gives them.
+PreviewFunction ReadFunction(pci_dev *Device, const std::string &Source) {
+  PreviewFunction Function;
+  Function.Domain = static_cast<uint32_t>(Device->domain);
+  Function.Config.Segment = Function.Domain;
+  Function.Config.Bus = Device->bus;
+  Function.Config.Device = Device->dev;
+  Function.Config.Function = Device->func;
+  Function.Config.Bytes = ReadFunctionBytes(Device);
+  Function.Source = Source;
+  return Function;
+}
+
 // Reads every device libpci lists for Access into Image; names the unreadable ones in Warnings.
 void ReadDevices(pci_access *Access, const std::string &Source, PreviewImage &Image,
                  std::vector<std::string> &Warnings) {
   pci_scan_bus(Access);
   for (pci_dev *Device = Access->devices; Device != nullptr; Device = Device->next) {
-    PreviewFunction Function;
-    Function.Domain = static_cast<uint32_t>(Device->domain);
-    Function.Config.Segment = static_cast<uint16_t>(Function.Domain);
-    Function.Config.Bus = Device->bus;
-    Function.Config.Device = Device->dev;
-    Function.Config.Function = Device->func;
-    Function.Config.Bytes = ReadFunctionBytes(Device);
-    Function.Source = Source;
+    PreviewFunction Function = ReadFunction(Device, Source);
     if (Function.Config.Bytes.empty()) {
       Warnings.push_back(FormatFunctionAddress(KeyOf(Function)) +
                          ": not even its first 64 bytes can be read; left out of the scan");
@@ -115,51 +131,98 @@ void ReadDevices(pci_access *Access, const std::string &Source, PreviewImage &Im
     }
     Image.push_back(std::move(Function));
   }
-  std::sort(Image.begin(), Image.end(),
-            [](const PreviewFunction &Left, const PreviewFunction &Right) {
-              return KeyOf(Left) < KeyOf(Right);
-            });
+  SortByAddress(Image);
 }
 
-// Checks that libpci read the same functions and bytes from the dump as the strict parser.
-bool SameAsParsed(const std::string &Path, const PreviewImage &Read, const ConfigImage &Parsed,
-                  std::string &Error) {
-  for (const PreviewFunction &Function : Read) {
-    const auto Found = std::find_if(Parsed.begin(), Parsed.end(), [&](const ConfigFunction &Entry) {
-      return Function.Domain <= MAX_DUMP_DOMAIN && Entry.Segment == Function.Domain &&
-             Entry.Bus == Function.Config.Bus && Entry.Device == Function.Config.Device &&
-             Entry.Function == Function.Config.Function;
-    });
-    const std::string Address = FormatFunctionAddress(KeyOf(Function));
-    if (Found == Parsed.end()) {
-      Error = Path;
+// What the strict parser found of one function: its address, its size and a digest of its
+// bytes, which is all the check of libpci's reading needs to keep.
+struct ParsedFunction {
+  FunctionKey Key;
+  size_t Size = 0;
+  uint64_t Digest = 0;
+};
+
+// FNV-1a, 64 bits, of Bytes.
+uint64_t DigestOf(const std::vector<uint8_t> &Bytes) {
+  constexpr uint64_t FNV_OFFSET_BASIS = 0xCBF29CE484222325;
+  constexpr uint64_t FNV_PRIME = 0x100000001B3;
+  uint64_t Digest = FNV_OFFSET_BASIS;
+  for (const uint8_t Byte : Bytes) {
+    Digest = (Digest ^ Byte) * FNV_PRIME;
+  }
+  return Digest;
+}
+
+// The parsed functions as addresses and digests, sorted by address; Parsed is emptied, so that
+// its bytes are not held beside libpci's.
+std::vector<ParsedFunction> DigestParsed(ConfigImage &Parsed) {
+  std::vector<ParsedFunction> Digests;
+  Digests.reserve(Parsed.size());
+  for (const ConfigFunction &Function : Parsed) {
+    Digests.push_back({KeyOfParsed(Function), Function.Bytes.size(), DigestOf(Function.Bytes)});
+  }
+  ConfigImage().swap(Parsed);
+  std::sort(
+      Digests.begin(), Digests.end(),
+      [](const ParsedFunction &Left, const ParsedFunction &Right) { return Left.Key < Right.Key; });
+  return Digests;
+}
+
+// Adds each function libpci reads from the dump to Image, after checking that the strict parser
+// found the same function with the same bytes (Parsed). Each device is freed once copied, so
+// that the two readings are never both held whole.
+bool AddSameAsParsed(pci_access *Access, const std::string &Name,
+                     const std::vector<ParsedFunction> &Parsed, PreviewImage &Image,
+                     std::string &Error) {
+  pci_scan_bus(Access);
+  size_t Count = 0;
+  while (Access->devices != nullptr) {
+    pci_dev *Device = Access->devices;
+    PreviewFunction Function = ReadFunction(Device, Name);
+    Access->devices = Device->next;
+    pci_free_dev(Device);
+    ++Count;
+    const FunctionKey Key = KeyOf(Function);
+    const auto Found = std::lower_bound(
+        Parsed.begin(), Parsed.end(), Key,
+        [](const ParsedFunction &Entry, const FunctionKey &Wanted) { return Entry.Key < Wanted; });
+    const std::string Address = FormatFunctionAddress(Key);
+    if (Found == Parsed.end() || Found->Key != Key) {
+      Error = Name;
       Error += ": libpci reads a function " + Address + " that the file does not list";
       return false;
     }
-    if (Found->Bytes != Function.Config.Bytes) {
-      Error = Path;
-      Error += ": libpci reads " + std::to_string(Function.Config.Bytes.size()) + " bytes of ";
-      Error += Address + " that differ from the " + std::to_string(Found->Bytes.size()) +
-               " the file holds";
+    if (Function.Config.Bytes.empty()) {
+      Error = Name;
+      Error += ": " + Address + ": not even its first 64 bytes can be read";
       return false;
     }
+    if (Found->Size != Function.Config.Bytes.size() ||
+        Found->Digest != DigestOf(Function.Config.Bytes)) {
+      Error = Name;
+      Error += ": libpci reads " + std::to_string(Function.Config.Bytes.size()) + " bytes of ";
+      Error += Address + " that differ from the " + std::to_string(Found->Size) + " the file holds";
+      return false;
+    }
+    Image.push_back(std::move(Function));
   }
-  if (Read.size() != Parsed.size()) {
-    Error = Path + ": libpci reads " + std::to_string(Read.size()) +
-            " functions where the file lists " + std::to_string(Parsed.size());
+  if (Count != Parsed.size()) {
+    Error = Name + ": libpci reads " + std::to_string(Count) + " functions where the file lists " +
+            std::to_string(Parsed.size());
     return false;
   }
   return true;
 }
 
-// Reads the dump at File through libpci's dump method into Image, after the strict parser found
-// Parsed in it; Name is what messages call the file. Both readings must agree.
-bool ReadCheckedDump(const std::string &File, const std::string &Name, const ConfigImage &Parsed,
+// Reads the dump at File through libpci's dump method into Image, checked against Parsed, which
+// the strict parser read from it; Name is what messages call the file.
+bool ReadCheckedDump(const std::string &File, const std::string &Name, ConfigImage Parsed,
                      PreviewImage &Image, std::string &Error) {
   if (Parsed.empty()) {
     Error = Name + ": holds no function; a dump is what `lspci -x`, `-xxx` or `-xxxx` prints";
     return false;
   }
+  const std::vector<ParsedFunction> Digests = DigestParsed(Parsed);
   pci_access *Access = AllocateAccess(Name, PREVIEW_EXIT_USAGE);
   Access->method = PCI_ACCESS_DUMP;
   std::string Parameter = "dump.name";
@@ -171,36 +234,25 @@ bool ReadCheckedDump(const std::string &File, const std::string &Name, const Con
   }
   pci_init(Access);
   PreviewImage Read;
-  std::vector<std::string> Warnings;
-  ReadDevices(Access, Name, Read, Warnings);
+  const bool Same = AddSameAsParsed(Access, Name, Digests, Read, Error);
   pci_cleanup(Access);
-  if (!Warnings.empty()) {
-    Error = Name + ": " + Warnings.front();
+  if (!Same) {
     return false;
   }
-  if (!SameAsParsed(Name, Read, Parsed, Error)) {
-    return false;
-  }
+  SortByAddress(Read);
   std::move(Read.begin(), Read.end(), std::back_inserter(Image));
   return true;
 }
 
 // Reads a dump from standard input. libpci's dump method reads a named file, so the text is
-// handed to it through an anonymous in-memory file, which vanishes with the process.
+// copied, as it is read, into an anonymous in-memory file, which vanishes with the process.
+// StdinText, when given, receives the text too, for its firmware facts.
 bool ReadStdinDumpImage(PreviewImage &Image, std::string &Error, std::string *StdinText) {
   const std::string Name = PREVIEW_STDIN_NAME;
-  std::ostringstream Buffer;
-  Buffer << std::cin.rdbuf();
-  if (std::cin.bad()) {
+  // A closed standard input is a read error; the in-memory file would otherwise take its
+  // number and be read as an empty dump.
+  if (fcntl(STDIN_FILENO, F_GETFD) < 0) {
     Error = Name + ": cannot read: " + std::strerror(errno);
-    return false;
-  }
-  const std::string Text = Buffer.str();
-  if (StdinText != nullptr) {
-    *StdinText = Text;
-  }
-  ConfigImage Parsed;
-  if (!ParseConfigDump(Text, Name, Parsed, Error)) {
     return false;
   }
   const int File = memfd_create(STDIN_MEMORY_FILE, MFD_CLOEXEC);
@@ -208,18 +260,24 @@ bool ReadStdinDumpImage(PreviewImage &Image, std::string &Error, std::string *St
     Error = Name + ": cannot hold the text for libpci: " + std::strerror(errno);
     return false;
   }
-  size_t Written = 0;
-  while (Written < Text.size()) {
-    const ssize_t Done = write(File, Text.data() + Written, Text.size() - Written);
-    if (Done <= 0) {
-      Error = Name + ": cannot hold the text for libpci: " + std::strerror(errno);
-      close(File);
-      return false;
+  const auto CopyToFile = [&](std::string_view Text) {
+    if (StdinText != nullptr) {
+      StdinText->append(Text);
     }
-    Written += static_cast<size_t>(Done);
-  }
-  const bool Read =
-      ReadCheckedDump(OWN_FILE_DESCRIPTORS + std::to_string(File), Name, Parsed, Image, Error);
+    while (!Text.empty()) {
+      const ssize_t Done = write(File, Text.data(), Text.size());
+      if (Done <= 0) {
+        Error = Name + ": cannot hold the text for libpci: " + std::strerror(errno);
+        return false;
+      }
+      Text.remove_prefix(static_cast<size_t>(Done));
+    }
+    return true;
+  };
+  ConfigImage Parsed;
+  const bool Read = ReadConfigDump(STDIN_FILENO, Name, Parsed, Error, CopyToFile) &&
+                    ReadCheckedDump(OWN_FILE_DESCRIPTORS + std::to_string(File), Name,
+                                    std::move(Parsed), Image, Error);
   close(File);
   return Read;
 }
@@ -248,7 +306,7 @@ bool ReadDumpImage(const std::string &Path, PreviewImage &Image, std::string &Er
   if (!LoadConfigDump(Path, Parsed, Error)) {
     return false;
   }
-  return ReadCheckedDump(Path, Path, Parsed, Image, Error);
+  return ReadCheckedDump(Path, Path, std::move(Parsed), Image, Error);
 }
 
 MachineBarSizes ReadMachineBarSizes() {

@@ -14,6 +14,11 @@ namespace {
 // Bus range of a root bridge's bus-number descriptor: the scan always starts at bus 0.
 constexpr uint64_t FIRST_BUS = 0;
 
+// Reads the scan makes of a bus with nothing on it (32 devices x 8 functions x 2 ID reads), and
+// more than it makes of any function present; they size the read log.
+constexpr size_t READS_PER_EMPTY_BUS = 512;
+constexpr size_t READS_PER_FUNCTION = 256;
+
 // The console's line end, shown as a plain line feed.
 constexpr std::u16string_view CONSOLE_LINE_END = u"\r\n";
 // Printable ASCII; anything else is shown as a "\uXXXX" escape.
@@ -54,17 +59,31 @@ FunctionKey KeyOfRead(uint32_t Segment, uint64_t Address) {
           static_cast<uint8_t>(Decoded.Function)};
 }
 
-// The functions of one domain as a configuration image, and the highest bus among them.
-ConfigImage DomainImage(const PreviewImage &Image, uint32_t Domain, uint8_t &MaxBus) {
+// Moves the functions of one domain out of Image into a configuration image (the bytes are
+// held once, by the root bridge, during the run), and finds the highest bus among them.
+ConfigImage TakeDomainImage(PreviewImage &Image, uint32_t Domain, uint8_t &MaxBus) {
   ConfigImage Functions;
   MaxBus = 0;
-  for (const PreviewFunction &Function : Image) {
+  for (PreviewFunction &Function : Image) {
     if (Function.Domain == Domain) {
-      Functions.push_back(Function.Config);
       MaxBus = std::max(MaxBus, Function.Config.Bus);
+      Functions.push_back(std::move(Function.Config));
     }
   }
   return Functions;
+}
+
+// Moves the functions a root bridge served back into Image, where TakeDomainImage left them.
+void ReturnDomainImage(HostRootBridge &Bridge, PreviewImage &Image) {
+  const uint32_t Domain = Bridge.Shell.Protocol.SegmentNumber;
+  for (auto &Served : Bridge.Functions) {
+    ConfigFunction &Function = Served.second;
+    const FunctionKey Wanted{Domain, Function.Bus, Function.Device, Function.Function};
+    const auto Found = std::lower_bound(
+        Image.begin(), Image.end(), Wanted,
+        [](const PreviewFunction &Entry, const FunctionKey &Key) { return KeyOf(Entry) < Key; });
+    Found->Config = std::move(Function);
+  }
 }
 
 // Asks the driver's own capability walks about each function of Bridge. Their reads come after
@@ -82,7 +101,7 @@ void LearnCapabilities(HostRootBridge &Bridge, uint32_t Segment,
 
 } // namespace
 
-PreviewRun RunPreview(const PreviewImage &Image) {
+PreviewRun RunPreview(PreviewImage &Image) {
   PreviewRun Run;
   HostPlatform Platform;
 
@@ -96,8 +115,13 @@ PreviewRun RunPreview(const PreviewImage &Image) {
   }
   for (const uint32_t Domain : Domains) {
     uint8_t MaxBus = 0;
-    const ConfigImage Functions = DomainImage(Image, Domain, MaxBus);
-    Platform.AddRootBridge(Functions, BusDescriptor(FIRST_BUS, MaxBus), Domain);
+    ConfigImage Functions = TakeDomainImage(Image, Domain, MaxBus);
+    const size_t Present = Functions.size();
+    HostRootBridge &Bridge =
+        Platform.AddRootBridge(std::move(Functions), BusDescriptor(FIRST_BUS, MaxBus), Domain);
+    // Room for the read log up front: reserved pages cost nothing until written, while a log
+    // that grows holds its old and its new copy at once.
+    Bridge.Reads.reserve((MaxBus + 1) * READS_PER_EMPTY_BUS + Present * READS_PER_FUNCTION);
   }
   Run.RootBridges = Domains.size();
 
@@ -125,6 +149,7 @@ PreviewRun RunPreview(const PreviewImage &Image) {
   }
   for (const std::unique_ptr<HostRootBridge> &Bridge : Platform.Bridges) {
     LearnCapabilities(*Bridge, Bridge->Shell.Protocol.SegmentNumber, Run.Facts);
+    ReturnDomainImage(*Bridge, Image);
   }
   return Run;
 }

@@ -41,5 +41,6 @@ struct PreviewRun {
 };
 
 // Runs the driver over Image: one root bridge per domain, in domain order, each with the bus
-// range 0 to the highest bus of its domain.
-PreviewRun RunPreview(const PreviewImage &Image);
+// range 0 to the highest bus of its domain. Image (sorted by address) lends its functions' bytes
+// to the root bridges for the run and holds them again when it returns.
+PreviewRun RunPreview(PreviewImage &Image);
