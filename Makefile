@@ -1,7 +1,8 @@
 # Entry points: `make run` boots the driver in QEMU/OVMF and shows the firmware console
 # (`make run ARCH=aarch64`: the AArch64 image in QEMU/AAVMF);
 # `make test` runs the whole test suite, then the host suite again under ASan and UBSan with
-# the fuzz targets; `make bench` measures the format engine, the scan and the image. Each
+# the fuzz targets; `make bench` measures the format engine, the scan and the image;
+# `make release` makes the release folder, `make release-check` checks it is reproducible. Each
 # installs what it needs first (apt, as root).
 
 BUILD ?= build
