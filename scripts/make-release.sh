@@ -94,9 +94,11 @@ rm -rf "$scratch" "$output"
 mkdir -p "$scratch" "$output"
 output=$(cd "$output" && pwd)
 
-# The source: the commit as git archive writes it (entries sorted, times the commit's),
-# compressed without a name or time stamp.
-git archive --format=tar --prefix="$name/" HEAD | gzip -9 -n >"$output/$name.tar.gz" ||
+# The source: the commit as git archive writes it (entries sorted, times the commit's, modes
+# masked by 022 whatever the user's git configuration says), compressed without a name or time
+# stamp.
+git -c tar.umask=0022 -c core.autocrlf=false archive --format=tar --prefix="$name/" HEAD |
+  gzip -9 -n >"$output/$name.tar.gz" ||
   fail "git archive failed"
 mkdir "$scratch/source"
 tar -xzf "$output/$name.tar.gz" -C "$scratch/source" || fail "cannot unpack the source archive"
