@@ -28,6 +28,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 SKIP = 77
 # Exit statuses of the tool.
@@ -517,6 +518,16 @@ def test_machine_unprivileged(tool):
 # Every output mode, as options before the dump; the last reads the dump on standard input.
 OUTPUT_MODES = [[], ["--annotate"], ["--explain"], ["--json"], ["--json", "--explain"],
                 ["--prometheus"], ["--prometheus", "--explain"], ["--annotate", "-F", "-"]]
+# The metrics' one sample that is not the dump's: the time of the run.
+RUN_TIME_SAMPLE = re.compile(rb"^rbar_survey_run_timestamp_seconds (\d+)$", re.MULTILINE)
+
+
+def without_run_time(output, started, ended):
+    """The output with the run time's value taken out, once checked to lie within the run."""
+    for stamp in RUN_TIME_SAMPLE.findall(output):
+        if not started <= int(stamp) <= ended:
+            raise Failure("run time %s outside the run (%d to %d)" % (stamp, started, ended))
+    return RUN_TIME_SAMPLE.sub(b"rbar_survey_run_timestamp_seconds TIME", output)
 
 
 def test_arm64(tool, arm64_tool, runner, dump):
@@ -529,10 +540,12 @@ def test_arm64(tool, arm64_tool, runner, dump):
         arguments = options if options[-1:] == ["-"] else options + ["-F", file]
         results = []
         for command in ([tool], runner.split() + [arm64_tool]):
+            started = int(time.time())
             with open(dump, "rb") as source:
                 done = subprocess.run(command + arguments, cwd=directory, stdin=source,
                                       capture_output=True, check=False)
-            results.append((done.returncode, done.stdout, done.stderr))
+            output = without_run_time(done.stdout, started, int(time.time()) + 1)
+            results.append((done.returncode, output, done.stderr))
         if results[0] != results[1]:
             failed.append("%s: amd64 %r, arm64 %r" % (" ".join(arguments), results[0], results[1]))
     if failed:
