@@ -1,7 +1,8 @@
 # Entry points: `make run` boots the driver in QEMU/OVMF and shows the firmware console
 # (`make run ARCH=aarch64`: the AArch64 image in QEMU/AAVMF);
 # `make test` runs the whole test suite, then the host suite again under ASan and UBSan with
-# the fuzz targets; `make bench` measures the format engine, the scan and the image. Each
+# the fuzz targets; `make bench` measures the format engine, the scan and the image;
+# `make release` makes the release folder, `make release-check` checks it is reproducible. Each
 # installs what it needs first (apt, as root).
 
 BUILD ?= build
@@ -9,7 +10,11 @@ SANITIZE_BUILD ?= build-sanitize
 BENCH_BUILD ?= build-bench
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang
 
-.PHONY: all deps configure build usb run run-boot run-demo test test-plain test-sanitize bench package sign clean
+PACKAGE_BUILD ?= build-package
+DIST ?= dist
+
+.PHONY: all deps configure build usb run run-boot run-demo test test-plain test-sanitize bench package \
+        release release-check sign clean
 
 all: build
 
@@ -65,9 +70,21 @@ bench:
 	@cmake --build $(BENCH_BUILD)
 	@scripts/run-benchmarks.py --build $(BENCH_BUILD) --output docs/performance.md
 
-# The Debian package of the tool, the driver image and the manual page: $(BUILD)/rbar-survey_*.deb.
-package: build
-	@cmake --build $(BUILD) --target package
+# The Debian package of the tool, the driver image and the manual page:
+# $(PACKAGE_BUILD)/rbar-survey_*.deb, from a build of what the package holds (no test tree).
+package: deps
+	@cmake -S . -B $(PACKAGE_BUILD) $(CMAKE_FLAGS) -DBUILD_TESTING=OFF >/dev/null
+	@cmake --build $(PACKAGE_BUILD) --target package
+
+# The release of the checked-out commit: $(DIST)/rbar-survey-VERSION/ with the source archive,
+# the stick image (xz) and its files (zip), the packages for amd64 and arm64, and SHA256SUMS.
+release: deps
+	@scripts/make-release.sh $(DIST)
+
+# Two releases from clean clones in different folders at different times, compared byte for
+# byte (about twice the time of make release; not part of make test).
+release-check: deps
+	@scripts/release-check.sh
 
 # Every image signed with sbsign into $(BUILD)/signed/ and checked with sbverify:
 # make sign KEY=FILE CERT=FILE (PEM key without passphrase, PEM certificate).
@@ -75,4 +92,4 @@ sign: build
 	@scripts/sign-images.sh $(BUILD) "$(KEY)" "$(CERT)"
 
 clean:
-	@rm -rf $(BUILD) $(SANITIZE_BUILD) $(BENCH_BUILD)
+	@rm -rf $(BUILD) $(SANITIZE_BUILD) $(BENCH_BUILD) $(PACKAGE_BUILD) build-release

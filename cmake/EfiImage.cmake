@@ -24,6 +24,7 @@ set(EFI_CXX_FLAGS
   # Zero-initialized globals in .data's file bytes, not as a section with no file data: shim
   # refuses an image whose section has no file data (its file offset, 0, lies in the headers).
   -fno-zero-initialized-in-bss
+  ${RBAR_PREFIX_MAP_FLAGS}
   -I${CMAKE_SOURCE_DIR}
   -I${CMAKE_BINARY_DIR})
 

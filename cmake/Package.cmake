@@ -11,6 +11,11 @@ install(FILES ${CMAKE_BINARY_DIR}/RbarSurvey.efi ${CMAKE_BINARY_DIR}/RbarSurveyA
               ${CMAKE_BINARY_DIR}/RbarSurveyBoot.efi ${CMAKE_BINARY_DIR}/RbarSurveyBootAA64.efi
         DESTINATION lib/${PROJECT_NAME}/efi)
 install(FILES ${CMAKE_SOURCE_DIR}/tools/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The documents README.md points to for the JSON report, the metrics, the explanation and the
+# Secure Boot path.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/json.md ${CMAKE_SOURCE_DIR}/docs/metrics.md
+              ${CMAKE_SOURCE_DIR}/docs/explain.md ${CMAKE_SOURCE_DIR}/docs/secure-boot.md
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The changelog in Debian's form, compressed as Debian installs it (gzip -9 -n: no name or
 # time stamp, so the same file gives the same bytes).
 set(PACKAGE_CHANGELOG ${CMAKE_BINARY_DIR}/changelog.gz)
@@ -49,4 +54,12 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/tools/boot/postinst
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # rbar-survey-boot makes the firmware boot options with it.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS efibootmgr)
+# With Secure Boot enforcing, rbar-survey-boot signs the image with sbsign and enrols the key
+# with mokutil.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "sbsigntool, mokutil")
+# A cross build names the architecture its toolchain file gives (cmake/Aarch64LinuxToolchain.cmake);
+# dpkg-shlibdeps then looks for that architecture's libraries.
+if(RBAR_DEBIAN_ARCHITECTURE)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${RBAR_DEBIAN_ARCHITECTURE})
+endif()
 include(CPack)

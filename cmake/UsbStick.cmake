@@ -5,7 +5,10 @@
 
 set(RBAR_USB_FOLDER ${CMAKE_BINARY_DIR}/rbar-survey-usb)
 set(RBAR_USB_IMAGE ${CMAKE_BINARY_DIR}/rbar-survey-usb.img)
-set(RBAR_USB_README ${CMAKE_SOURCE_DIR}/boot/UsbStickReadme.txt)
+# README.TXT carries the project version and CR LF line ends, as Windows' editors expect.
+set(RBAR_USB_README ${CMAKE_BINARY_DIR}/README.TXT)
+configure_file(${CMAKE_SOURCE_DIR}/boot/UsbStickReadme.txt.in ${RBAR_USB_README} @ONLY
+               NEWLINE_STYLE CRLF)
 set(RBAR_USB_SCRIPT ${CMAKE_SOURCE_DIR}/scripts/make-usb-image.sh)
 
 add_custom_command(

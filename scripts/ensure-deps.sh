@@ -62,6 +62,17 @@ requirements=(
   "file:/usr/lib/grub/x86_64-efi/chain.mod:grub-efi-amd64-bin"
   "file:/usr/lib/systemd/boot/efi/systemd-bootx64.efi:systemd-boot-efi"
   "cmd:setpriv:util-linux"
+  # The release: the arm64 package cross-built here (clang's AArch64 Linux target, the arm64
+  # libraries through dpkg's multi-arch, the AArch64 objdump that dpkg-shlibdeps reads it with),
+  # its tool run under user-mode QEMU, and the stick's zip and xz.
+  "file:/usr/lib/aarch64-linux-gnu/pkgconfig/libpci.pc:libpci-dev:arm64"
+  "file:/usr/lib/gcc/aarch64-linux-gnu/12/libstdc++.so:libstdc++-12-dev:arm64"
+  "file:/usr/lib/aarch64-linux-gnu/crt1.o:libc6-dev:arm64"
+  "file:/usr/lib/gcc/aarch64-linux-gnu/12/libgcc.a:libgcc-12-dev:arm64"
+  "cmd:aarch64-linux-gnu-objdump:binutils-aarch64-linux-gnu"
+  "cmd:qemu-aarch64:qemu-user"
+  "cmd:zip:zip"
+  "cmd:xz:xz-utils"
 )
 if [ "${1:-}" = bench ]; then
   requirements+=(
@@ -97,6 +108,14 @@ names() {
 if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1; then
   echo "Installing missing packages: $(names)" >&2
   export DEBIAN_FRONTEND=noninteractive
+  # Packages of another architecture (NAME:ARCH) need it added to dpkg before apt-get update.
+  for arch in $(printf '%s\n' "$missing" | sed -n 's/^[^:]*:\([a-z0-9]*\)$/\1/p' | sort -u); do
+    if [ "$arch" != "$(dpkg --print-architecture)" ] &&
+      ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+      echo "Adding the architecture $arch to dpkg" >&2
+      dpkg --add-architecture "$arch"
+    fi
+  done
   apt-get update -q >/dev/null
   # shellcheck disable=SC2086
   apt-get install -y -q --no-install-recommends $missing >/dev/null

@@ -6,12 +6,15 @@ it. Exit 0 passes, 1 fails, 77 skips (dpkg-deb is missing).
 The package must hold exactly the tool in /usr/bin, the driver and boot images of both
 processors (the build's own, byte for byte) in /usr/lib/rbar-survey/efi, rbar-survey-boot, the
 GRUB script (a conffile) and the maintainer scripts, the metrics script and its units, the
-compressed manual pages, the copyright file and the changelog (its latest entry this version),
-depend on libpci3, and draw no error or warning from lintian (each tag it reports is listed).
-The extracted tool must print the project version and the report of a dump; every shell script
-must be executable; rbar-survey-boot must print its usage and refuse to run for a user other
-than root; the manual pages must render without warnings and name every option and command of
-their program's --help. Installed with dpkg into a scratch root (its maintainer scripts run outside a
+compressed manual pages, the copyright file, the changelog (its latest entry this version) and
+the documents README.md points to; be of the architecture asked for, depend on libpci3,
+recommend efibootmgr and suggest sbsigntool and mokutil; and draw no error or warning from
+lintian (each tag it reports is listed). The extracted tool (through --runner, for another
+processor's package) must print the project version and the report of a dump; every shell
+script must be executable; rbar-survey-boot must print its usage and refuse to run for a user
+other than root; the manual pages must render without warnings, name every option and command
+of their program's --help and each other in SEE ALSO, and carry the version and the
+changelog's date in their footer. Installed with dpkg into a scratch root (its maintainer scripts run outside a
 chroot, with DPKG_ROOT), the postinst must put the boot image of the package's architecture in
 that root's /boot/rbar-survey, removing must leave only the conffile, and purging must leave
 the root as it was; nothing outside the scratch root changes.
@@ -40,6 +43,9 @@ PACKAGE_FILES = [
     "usr/share/man/man1/rbar-survey.1.gz",
     "usr/share/man/man8/rbar-survey-boot.8.gz",
 ]
+# The documents README.md points to, shipped beside the copyright file.
+DOCUMENTS = ["usr/share/doc/rbar-survey/%s.md" % name
+             for name in ("explain", "json", "metrics", "secure-boot")]
 TOOL = PACKAGE_FILES[1]
 MANUAL = PACKAGE_FILES[8]
 BOOT_TOOL = PACKAGE_FILES[6]
@@ -57,7 +63,16 @@ METRICS_FILES = [
 ]
 # The Debian changelog, compressed as Debian installs it.
 CHANGELOG = "usr/share/doc/rbar-survey/changelog.gz"
-REQUIRED_DEPENDENCY = "libpci3"
+# Control fields and the packages each must name.
+CONTROL_FIELDS = {"Depends": ["libpci3"], "Suggests": ["sbsigntool", "mokutil"],
+                  "Recommends": ["efibootmgr"]}
+# The pages each manual page's SEE ALSO must name.
+SEE_ALSO = {MANUAL: ["rbar-survey-boot (8)"], BOOT_MANUAL: ["rbar-survey (1)"]}
+# A manual page's title line: its footer's date and source.
+TITLE_LINE = re.compile(r'^\.TH \S+ \d "([^"]*)" "([^"]*)"', re.MULTILINE)
+# The date of the changelog's latest entry, as its trailer line gives it.
+CHANGELOG_DATE = re.compile(r"^ -- .*  \w{3}, (\d{2}) (\w{3}) (\d{4}) ", re.MULTILINE)
+MONTHS = ["Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"]
 # Files of the scratch root before the install, which no step may change.
 SCRATCH_ROOT_FILES = {"boot/vmlinuz": "kernel\n", "etc/grub.d/10_linux": "#!/bin/sh\n"}
 # The boot image the postinst puts where GRUB's entry reads it, by package architecture.
@@ -94,19 +109,24 @@ def check_contents(package):
     print(listing, end="")
     files = sorted(re.sub(r"^\./", "", line.split()[-1]) for line in listing.splitlines()
                    if not line.startswith("d"))
-    expected = sorted(PACKAGE_FILES + METRICS_FILES + [CHANGELOG])
+    expected = sorted(PACKAGE_FILES + METRICS_FILES + DOCUMENTS + [CHANGELOG])
     if files != expected:
         raise Failure("package files %s, expected %s" % (files, expected))
 
 
-def check_control(package, version):
-    fields = run(["dpkg-deb", "-f", package, "Package", "Version", "Depends"])
+def check_control(package, version, architecture):
+    fields = run(["dpkg-deb", "-f", package, "Package", "Version", "Architecture"] +
+                 list(CONTROL_FIELDS))
     print(fields, end="")
-    if "Version: %s\n" % version not in fields:
-        raise Failure("package version is not %s" % version)
-    depends = re.search(r"^Depends: (.*)$", fields, re.MULTILINE)
-    if not depends or not re.search(r"\b%s\b" % REQUIRED_DEPENDENCY, depends.group(1)):
-        raise Failure("the package does not depend on %s" % REQUIRED_DEPENDENCY)
+    for field, value in (("Version", version), ("Architecture", architecture)):
+        if "%s: %s\n" % (field, value) not in fields:
+            raise Failure("the package's %s is not %s" % (field, value))
+    for field, names in CONTROL_FIELDS.items():
+        listed = re.search(r"^%s: (.*)$" % field, fields, re.MULTILINE)
+        missing = [name for name in names
+                   if not listed or not re.search(r"(^|, )%s\b" % name, listed.group(1))]
+        if missing:
+            raise Failure("the package's %s does not name %s" % (field, missing))
 
 
 def check_lintian(package):
@@ -126,21 +146,36 @@ def check_lintian(package):
 
 
 def check_changelog(root, version):
-    """The changelog's latest entry is this version (lintian checks its compression)."""
+    """The changelog's latest entry is this version (lintian checks its compression); returns
+    that entry's date as YYYY-MM-DD."""
     with gzip.open(os.path.join(root, CHANGELOG), "rt", encoding="utf-8") as file:
-        entry = re.match(r"rbar-survey \(([^)]+)\) ", file.readline())
+        text = file.read()
+    entry = re.match(r"rbar-survey \(([^)]+)\) ", text)
     if not entry or entry.group(1) != version:
         raise Failure("the changelog's latest entry is not version %s" % version)
+    day, month, year = CHANGELOG_DATE.search(text).groups()
+    return "%s-%02d-%s" % (year, MONTHS.index(month) + 1, day)
 
 
 def help_options(tool):
     """The long options that --help lists."""
-    return sorted(set(re.findall(r"(?<![\w-])--[a-z][a-z-]*", run([tool, "--help"]))))
+    return sorted(set(re.findall(r"(?<![\w-])--[a-z][a-z-]*", run(tool + ["--help"]))))
 
 
-def check_manual(root, manual, tool):
+def check_manual(root, manual, tool, footer):
+    """The page renders cleanly, describes every option of --help, names its SEE ALSO pages,
+    and its footer gives footer: (date, "rbar-survey VERSION")."""
     with gzip.open(os.path.join(root, manual), "rt", encoding="utf-8") as file:
         page = file.read()
+    title = TITLE_LINE.search(page)
+    if not title or title.groups() != footer:
+        raise Failure("%s's footer is %s, expected %s" %
+                      (manual, title.groups() if title else None, footer))
+    see_also = page.split(".SH SEE ALSO", 1)[-1].replace("\\-", "-")
+    missing = [name for name in SEE_ALSO[manual]
+               if ".BR %s" % name not in see_also]
+    if missing:
+        raise Failure("%s's SEE ALSO does not name %s" % (manual, missing))
     if shutil.which("groff"):
         done = subprocess.run(["groff", "-man", "-ww", "-z", "-Tutf8"], input=page,
                               capture_output=True, text=True, check=False)
@@ -151,12 +186,12 @@ def check_manual(root, manual, tool):
         raise Failure("the manual page does not describe %s" % missing)
 
 
-def check_extracted_tool(root, version, build, dump, expected):
-    tool = os.path.join(root, TOOL)
-    shown = run([tool, "--version"])
+def check_extracted_tool(root, version, build, dump, expected, runner, footer):
+    tool = runner + [os.path.join(root, TOOL)]
+    shown = run(tool + ["--version"])
     if shown != "rbar-survey %s\n" % version:
         raise Failure("--version printed %r, expected version %s" % (shown, version))
-    report = run([tool, "--dump", dump])
+    report = run(tool + ["--dump", dump])
     with open(expected, encoding="ascii") as file:
         if report != file.read():
             raise Failure("the packaged tool's report of %s differs from %s" % (dump, expected))
@@ -165,7 +200,7 @@ def check_extracted_tool(root, version, build, dump, expected):
         with open(os.path.join(root, image), "rb") as packaged, open(built, "rb") as made:
             if packaged.read() != made.read():
                 raise Failure("the packaged image %s differs from %s" % (image, built))
-    check_manual(root, MANUAL, tool)
+    check_manual(root, MANUAL, tool, footer)
     print("packaged tool: %s" % shown, end="")
 
 
@@ -178,7 +213,7 @@ BOOT_USAGE_FAULTS = [
 ]
 
 
-def check_boot_helpers(package, root, scratch):
+def check_boot_helpers(package, root, scratch, footer):
     """The shell scripts are executable (lint.shellcheck reads them); rbar-survey-boot's usage,
     its manual page and its refusal of a user other than root. The conffile list shows in
     check_install_remove: removing leaves exactly the conffiles."""
@@ -196,7 +231,7 @@ def check_boot_helpers(package, root, scratch):
     missing = [command for command in commands if ".B %s\n" % command not in page]
     if not commands or missing:
         raise Failure("the manual page of rbar-survey-boot does not describe %s" % missing)
-    check_manual(root, BOOT_MANUAL, tool)
+    check_manual(root, BOOT_MANUAL, ["sh", tool], footer)
     for arguments, message in BOOT_USAGE_FAULTS:
         done = subprocess.run(["sh", tool] + arguments, capture_output=True, text=True,
                               check=False)
@@ -237,11 +272,14 @@ def check_install_remove(package, build, scratch):
         with open(os.path.join(root, name), "w", encoding="ascii") as file:
             file.write(text)
     before = root_files(root)
-    image = "boot/rbar-survey/" + GRUB_IMAGES[run(["dpkg-deb", "-f", package,
-                                                   "Architecture"]).strip()]
-    packaged = set(PACKAGE_FILES + METRICS_FILES + [CHANGELOG])
+    architecture = run(["dpkg-deb", "-f", package, "Architecture"]).strip()
+    image = "boot/rbar-survey/" + GRUB_IMAGES[architecture]
+    packaged = set(PACKAGE_FILES + METRICS_FILES + DOCUMENTS + [CHANGELOG])
     dpkg = ["dpkg", "--root=" + root, "--log=" + os.path.join(root, "var/log/dpkg.log"),
             "--force-script-chrootless", "--force-depends", "--force-not-root"]
+    # Another processor's package installs where that architecture is a foreign one.
+    if architecture != run(["dpkg", "--print-architecture"]).strip():
+        run(dpkg + ["--add-architecture", architecture])
     steps = [
         ("install", ["--install", package], before | packaged | {image}),
         ("remove", ["--remove", "rbar-survey"], before | {PACKAGE_FILES[0]}),
@@ -272,22 +310,26 @@ def main():
     parser.add_argument("--version", required=True, help="the project version")
     parser.add_argument("--dump", required=True, help="a dump fixture")
     parser.add_argument("--expected", required=True, help="its expected report")
+    parser.add_argument("--architecture", help="the package's (default: this machine's)")
+    parser.add_argument("--runner", default="",
+                        help="what runs the packaged tool (user-mode QEMU for another processor)")
     arguments = parser.parse_args()
     if shutil.which("dpkg-deb") is None:
         print("dpkg-deb is not installed")
         return SKIP
+    architecture = arguments.architecture or run(["dpkg", "--print-architecture"]).strip()
     try:
         with tempfile.TemporaryDirectory() as scratch:
             package = build_package(arguments.cpack, arguments.build, scratch)
             check_contents(package)
-            check_control(package, arguments.version)
+            check_control(package, arguments.version, architecture)
             check_lintian(package)
             root = os.path.join(scratch, "root")
             run(["dpkg-deb", "-x", package, root])
-            check_changelog(root, arguments.version)
-            check_extracted_tool(root, arguments.version, arguments.build,
-                                 arguments.dump, arguments.expected)
-            check_boot_helpers(package, root, scratch)
+            footer = (check_changelog(root, arguments.version), "rbar-survey " + arguments.version)
+            check_extracted_tool(root, arguments.version, arguments.build, arguments.dump,
+                                 arguments.expected, arguments.runner.split(), footer)
+            check_boot_helpers(package, root, scratch, footer)
             check_install_remove(package, arguments.build, scratch)
     except Failure as fault:
         print("FAIL: %s" % fault)

@@ -15,6 +15,9 @@
   spellings DIR        the option spellings that mean the same give the same report
   machine              this machine live equals this machine's `lspci -xxxx` dump (as root)
   machine-unprivileged the same run without root names every function it could not read whole
+  arm64 DUMP           the arm64 tool (--arm64-tool, run by --runner, user-mode QEMU) prints
+                       the very bytes this machine's tool prints for DUMP in every output
+                       mode: standard output, standard error and exit status
 """
 
 import argparse
@@ -26,6 +29,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 SKIP = 77
 # Exit statuses of the tool.
@@ -609,12 +613,54 @@ def test_machine_unprivileged(tool):
     return 0
 
 
+# Every output mode, as options before the dump; the last reads the dump on standard input.
+OUTPUT_MODES = [[], ["--annotate"], ["--explain"], ["--json"], ["--json", "--explain"],
+                ["--prometheus"], ["--prometheus", "--explain"], ["--annotate", "-F", "-"]]
+# The metrics' one sample that is not the dump's: the time of the run.
+RUN_TIME_SAMPLE = re.compile(rb"^rbar_survey_run_timestamp_seconds (\d+)$", re.MULTILINE)
+
+
+def without_run_time(output, started, ended):
+    """The output with the run time's value taken out, once checked to lie within the run."""
+    for stamp in RUN_TIME_SAMPLE.findall(output):
+        if not started <= int(stamp) <= ended:
+            raise Failure("run time %s outside the run (%d to %d)" % (stamp, started, ended))
+    return RUN_TIME_SAMPLE.sub(b"rbar_survey_run_timestamp_seconds TIME", output)
+
+
+def test_arm64(tool, arm64_tool, runner, dump):
+    if not arm64_tool:
+        print("no arm64 tool: needs the arm64 packages and qemu-user (scripts/ensure-deps.sh)")
+        return SKIP
+    directory, file = os.path.split(os.path.abspath(dump))
+    failed = []
+    for options in OUTPUT_MODES:
+        arguments = options if options[-1:] == ["-"] else options + ["-F", file]
+        results = []
+        for command in ([tool], runner.split() + [arm64_tool]):
+            started = int(time.time())
+            with open(dump, "rb") as source:
+                done = subprocess.run(command + arguments, cwd=directory, stdin=source,
+                                      capture_output=True, check=False)
+            output = without_run_time(done.stdout, started, int(time.time()) + 1)
+            results.append((done.returncode, output, done.stderr))
+        if results[0] != results[1]:
+            failed.append("%s: amd64 %r, arm64 %r" % (" ".join(arguments), results[0], results[1]))
+    if failed:
+        raise Failure("the arm64 tool differs:\n" + "\n".join(failed))
+    print("%s: the arm64 tool's output equals this machine's in %d modes"
+          % (file, len(OUTPUT_MODES)))
+    return 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--tool", required=True, help="the rbar-survey executable")
+    parser.add_argument("--arm64-tool", default="", help="the arm64 build of rbar-survey")
+    parser.add_argument("--runner", default="qemu-aarch64", help="what runs the arm64 tool")
     parser.add_argument("test", choices=["report", "lspci", "windows", "json", "errors", "merge", "report-file",
                                          "spellings",
-                                         "machine", "machine-unprivileged"])
+                                         "machine", "machine-unprivileged", "arm64"])
     parser.add_argument("path", nargs="?",
                         help="dump file (report, lspci) or directory (merge, spellings)")
     arguments = parser.parse_args()
@@ -630,6 +676,7 @@ def main():
         "spellings": lambda: test_spellings(tool, arguments.path),
         "machine": lambda: test_machine(tool),
         "machine-unprivileged": lambda: test_machine_unprivileged(tool),
+        "arm64": lambda: test_arm64(tool, arguments.arm64_tool, arguments.runner, arguments.path),
     }
     try:
         return tests[arguments.test]() or 0
