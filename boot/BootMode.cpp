@@ -99,7 +99,7 @@ void ReportUnknownWord(const CHAR16 *Word, UINTN Count) {
     Shown[Index] = Word[Index];
   }
   Shown[Kept] = u'\0';
-  Print(u"rbar-survey: load option \"%s%s\" not understood (wait, countdown=N, save), ignored\n",
+  Print(u"rbar-survey: load option \"%s%s\" not understood (wait, countdown=N, save, success), ignored\n",
         Shown, Kept < Count ? u"..." : u"");
 }
 

@@ -55,15 +55,15 @@ const OptionsRow OPTIONS_ROWS[] = {
      {AfterReport::Countdown, 2},
      ""},
     {"a path later is a word", Ucs2("wait x.efi"), COUNTDOWN_5, WAIT,
-     "rbar-survey: load option \"x.efi\" not understood (wait, countdown=N, save), ignored\r\n"},
+     "rbar-survey: load option \"x.efi\" not understood (wait, countdown=N, save, success), ignored\r\n"},
     {"unknown words named, known ones kept", Ucs2("bogus wait countdown=3601 countdown="),
      COUNTDOWN_5, WAIT,
-     "rbar-survey: load option \"bogus\" not understood (wait, countdown=N, save), ignored\r\n"
-     "rbar-survey: load option \"countdown=3601\" not understood (wait, countdown=N, save), ignored\r\n"
-     "rbar-survey: load option \"countdown=\" not understood (wait, countdown=N, save), ignored\r\n"},
+     "rbar-survey: load option \"bogus\" not understood (wait, countdown=N, save, success), ignored\r\n"
+     "rbar-survey: load option \"countdown=3601\" not understood (wait, countdown=N, save, success), ignored\r\n"
+     "rbar-survey: load option \"countdown=\" not understood (wait, countdown=N, save, success), ignored\r\n"},
     {"long word cut", Ucs2(LONG_WORD), WAIT, WAIT,
      "rbar-survey: load option \"" + LONG_WORD.substr(0, OPTION_WORD_SHOWN_CHARS) +
-         "...\" not understood (wait, countdown=N, save), ignored\r\n"},
+         "...\" not understood (wait, countdown=N, save, success), ignored\r\n"},
     {"odd size: the stray byte is dropped", Ucs2("wait", {'x'}), COUNTDOWN_5, WAIT, ""},
     {"binary: a GUID",
      {0xA1, 0x31, 0x1B, 0x5B, 0x62, 0x95, 0xD2, 0x11, 0x8E, 0x3F, 0x00, 0xA0},
