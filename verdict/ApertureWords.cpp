@@ -165,6 +165,7 @@ void AppendApertureAnswer(TextBuffer &Out, const ApertureVerdict &Verdict, UINT6
     return;
   case ApertureAnswer::MapAbsent:
   case ApertureAnswer::MapUnknown:
+  case ApertureAnswer::OutsideMap:
   case ApertureAnswer::NotGiven:
     break;
   }
@@ -175,6 +176,8 @@ void AppendApertureAnswer(TextBuffer &Out, const ApertureVerdict &Verdict, UINT6
     AppendText(Out, ": the firmware publishes no memory-space map");
   } else if (Verdict.Answer == ApertureAnswer::MapUnknown) {
     AppendText(Out, ": the firmware's memory-space map could not be read");
+  } else if (Verdict.Answer == ApertureAnswer::OutsideMap) {
+    AppendText(Out, ": the memory-space map leaves out ranges the root bridge was given");
   }
 }
 
@@ -188,6 +191,8 @@ const char *ApertureAnswerToken(ApertureAnswer Answer) {
     return "owner-not-said";
   case ApertureAnswer::NoWindowAbove4G:
     return "no-window-above-4g";
+  case ApertureAnswer::OutsideMap:
+    return "outside-map";
   case ApertureAnswer::Holds:
     return "holds";
   case ApertureAnswer::TooSmall:
@@ -230,6 +235,9 @@ void AppendRootBridgeApertures(TextBuffer &Out, const FirmwareFacts &Facts,
     AppendRun(Out, *High);
   } else if (UnsaidAbove4G(Model)) {
     AppendText(Out, "64-bit aperture not attributed by the memory-space map");
+  } else if (AllocatedOutsideMap(Facts, Model, Index, true)) {
+    AppendText(Out, "64-bit aperture not in the memory-space map, which leaves out what the root "
+                    "bridge was given above 4 GB");
   } else {
     AppendText(Out, "no memory window above 4 GB: Above 4G decoding is off or not offered");
   }

@@ -147,6 +147,25 @@ void BuildApertures(const FirmwareFacts &Facts, ApertureModel &Model) {
   }
 }
 
+bool AllocatedOutsideMap(const FirmwareFacts &Facts, const ApertureModel &Model, UINTN Bridge,
+                         bool Above4GOnly) {
+  const RootBridgeFacts &Root = Facts.RootBridges[Bridge];
+  for (UINTN Index = 0; Index < Root.AllocatedCount; ++Index) {
+    const AddressRange Range = Root.Allocated[Index].Range;
+    if (Above4GOnly && Range.Limit < FOUR_GB) {
+      continue;
+    }
+    bool Inside = false;
+    for (UINTN Run = 0; Run < Model.RunCount && !Inside; ++Run) {
+      Inside = Contains(Model.Runs[Run].Range, Range);
+    }
+    if (!Inside) {
+      return true;
+    }
+  }
+  return false;
+}
+
 UINTN FindRootBridge(const FirmwareFacts &Facts, UINT32 Segment, UINT8 Bus) {
   for (UINTN Index = 0; Index < Facts.RootBridgeCount; ++Index) {
     const RootBridgeFacts &Bridge = Facts.RootBridges[Index];
@@ -194,12 +213,16 @@ ApertureVerdict JudgeAperture(const FirmwareFacts &Facts, const ApertureModel &M
       Largest = &Run;
     }
   }
-  // A run of the bridge's own holds the size; else one whose owner is not said might; else the
-  // size needs a window above 4 GB that none may give; else nothing the bridge may own holds it.
+  // A run of the bridge's own holds the size; else one whose owner is not said might; else an
+  // aperture of the bridge the map leaves out might; else the size needs a window above 4 GB
+  // that none may give; else nothing the bridge may own holds it.
   if (Verdict.Answer != ApertureAnswer::Holds) {
     if (Unsaid != nullptr) {
       Verdict.Answer = ApertureAnswer::OwnerNotSaid;
       Verdict.Run = Unsaid;
+    } else if (AllocatedOutsideMap(Facts, Model, Bridge, false)) {
+      Verdict.Answer = ApertureAnswer::OutsideMap;
+      return Verdict;
     } else if (Question.Size >= FOUR_GB && !AnyAbove4G) {
       Verdict.Answer = ApertureAnswer::NoWindowAbove4G;
       return Verdict;

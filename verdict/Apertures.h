@@ -52,6 +52,9 @@ enum class ApertureAnswer : UINT8 {
   OwnerNotSaid,
   // The size needs 64-bit placement and no run at or above 4 GB may belong to the root bridge.
   NoWindowAbove4G,
+  // No run the root bridge may own holds the size, but some of its allocated ranges lie outside
+  // every run: the map does not show all of its apertures, so whether the size fits is unknown.
+  OutsideMap,
   // A run of the root bridge holds a Size-aligned block of Size in free space (with the BAR's
   // own current range counted free, as a resize gives it back).
   Holds,
@@ -78,6 +81,11 @@ struct ApertureVerdict {
   UINT64 CurrentInRun;
 };
 
+// True when one of root bridge Bridge's allocated ranges (only those reaching 4 GB or above when
+// Above4GOnly) lies in no run of Model: the map does not show that aperture.
+bool AllocatedOutsideMap(const FirmwareFacts &Facts, const ApertureModel &Model, UINTN Bridge,
+                         bool Above4GOnly);
+
 // The index of the root bridge of Facts whose segment and bus range hold Segment:Bus, or
 // OWNER_NOT_SAID.
 UINTN FindRootBridge(const FirmwareFacts &Facts, UINT32 Segment, UINT8 Bus);
@@ -92,7 +100,7 @@ ApertureVerdict JudgeAperture(const FirmwareFacts &Facts, const ApertureModel &M
 void AppendApertureAnswer(TextBuffer &Out, const ApertureVerdict &Verdict, UINT64 Size);
 
 // The JSON token of an answer: "not-given", "map-absent", "map-unknown", "owner-not-said",
-// "no-window-above-4g", "holds", "too-small".
+// "no-window-above-4g", "outside-map", "holds", "too-small".
 const char *ApertureAnswerToken(ApertureAnswer Answer);
 
 // Appends root bridge Index's apertures in words, one or two lines separated by "\n" (no final
