@@ -614,7 +614,7 @@ def test_machine_unprivileged(tool):
 
 
 # Every output mode, as options before the dump; the last reads the dump on standard input.
-OUTPUT_MODES = [[], ["--annotate"], ["--explain"], ["--json"], ["--json", "--explain"],
+ARM64_MODES = [[], ["--annotate"], ["--explain"], ["--json"], ["--json", "--explain"],
                 ["--prometheus"], ["--prometheus", "--explain"], ["--annotate", "-F", "-"]]
 # The metrics' one sample that is not the dump's: the time of the run.
 RUN_TIME_SAMPLE = re.compile(rb"^rbar_survey_run_timestamp_seconds (\d+)$", re.MULTILINE)
@@ -634,7 +634,7 @@ def test_arm64(tool, arm64_tool, runner, dump):
         return SKIP
     directory, file = os.path.split(os.path.abspath(dump))
     failed = []
-    for options in OUTPUT_MODES:
+    for options in ARM64_MODES:
         arguments = options if options[-1:] == ["-"] else options + ["-F", file]
         results = []
         for command in ([tool], runner.split() + [arm64_tool]):
@@ -649,7 +649,7 @@ def test_arm64(tool, arm64_tool, runner, dump):
     if failed:
         raise Failure("the arm64 tool differs:\n" + "\n".join(failed))
     print("%s: the arm64 tool's output equals this machine's in %d modes"
-          % (file, len(OUTPUT_MODES)))
+          % (file, len(ARM64_MODES)))
     return 0
 
 
